@@ -1,0 +1,75 @@
+#include "app/widget.h"
+
+#include "app/buildstamp.h"
+#include "ui_widget.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+namespace {
+// Entry of the baud-rate box the window starts with: "9600".
+constexpr int initialBaudRateIndex = 3;
+} // namespace
+
+Widget::Widget(QWidget *parent) : QWidget(parent), ui(new Ui::Widget)
+{
+    ui->setupUi(this);
+
+    versionSuffix = makeVersionSuffix(BuildDate, BuildTime);
+    setWindowTitle(tr("Quorvel") + QLatin1String("  ") + versionSuffix);
+
+    serialPort = new QSerialPort(this);
+    clearTimer = new QTimer(this);
+    responseTimer = new QTimer(this);
+    humitureTimer = new QTimer(this);
+    autoBaudTimer = new QTimer(this);
+    delayTimer = new QTimer(this);
+    settingResponseTimer = new QTimer(this);
+
+    ui->comboBoxBaudRate->setCurrentIndex(initialBaudRateIndex);
+    ui->dateTimeEditstarttime->setDisplayFormat(QStringLiteral("yyyy/MM/dd hh:mm:ss"));
+
+    // Made after setupUi, so that the form filling its combo boxes runs no handler.
+    connect(ui->pushButtonLink, &QPushButton::clicked, this, &Widget::PushButtonLinkSlot);
+    connect(ui->pushButtonClose, &QPushButton::clicked, this, &Widget::PushButtonCloseSlot);
+    connect(ui->pushButtonRead, &QPushButton::clicked, this, &Widget::PushButtonReadSlot);
+    connect(ui->pushButtonAddress, &QPushButton::clicked, this, &Widget::PushButtonAddressSlot);
+    connect(ui->pushButtonBaudRate, &QPushButton::clicked, this, &Widget::PushButtonBaudRateSlot);
+    connect(ui->pushButtonAddressRead, &QPushButton::clicked, this,
+            &Widget::PushButtonAddressReadSlot);
+    connect(ui->pushButtonReadSN, &QPushButton::clicked, this, &Widget::PushButtonReadSNSlot);
+    connect(ui->pushButtonAUTO, &QPushButton::clicked, this, &Widget::PushButtonAUTOSetupSlot);
+    connect(ui->pushButtonMANU, &QPushButton::clicked, this, &Widget::PushButtonMANUSetupSlot);
+    connect(ui->pushButtonReadRecord, &QPushButton::clicked, this,
+            &Widget::PushButtonReadRecordSlot);
+    connect(ui->pushButtonSetup, &QPushButton::clicked, this, &Widget::PushButtonSetupRecordSlot);
+    connect(ui->radioButtonRecord, &QRadioButton::clicked, this, &Widget::RecModeSelect);
+    connect(ui->radioButtonRealmonitoring, &QRadioButton::clicked, this, &Widget::RecModeSelect);
+    connect(ui->recmodecomboBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &Widget::ModeSelect);
+    connect(clearTimer, &QTimer::timeout, this, &Widget::TimerClearSlot);
+    connect(responseTimer, &QTimer::timeout, this, &Widget::TimerResponseSlot);
+    connect(humitureTimer, &QTimer::timeout, this, &Widget::ReadHumitureOrder);
+    connect(autoBaudTimer, &QTimer::timeout, this, &Widget::AUTOUartInit);
+    connect(delayTimer, &QTimer::timeout, this, &Widget::TimerDelaySlot);
+    connect(settingResponseTimer, &QTimer::timeout, this, &Widget::timerSettingResponseSlot);
+
+    initRecordControls();
+}
+
+Widget::~Widget()
+{
+    delete ui;
+}
+
+void Widget::PushButtonCloseSlot()
+{
+    // The port closes with the window, when main() returns.
+    QCoreApplication::quit();
+}
+
+void Widget::showMessage(const QString &title, const QString &text)
+{
+    QMessageBox::information(this, title, text);
+}

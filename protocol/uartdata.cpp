@@ -1,0 +1,3 @@
+#include "protocol/uartdata.h"
+
+UartRecord UartData;

@@ -1,0 +1,31 @@
+# Shared by the scripts in this folder: Debian packages and the build.
+# shellcheck shell=bash
+
+QUORVEL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+QT5_PACKAGES="cmake ninja-build g++ qtbase5-dev libqt5serialport5-dev qttools5-dev-tools qttools5-dev"
+QT6_PACKAGES="cmake ninja-build g++ qt6-base-dev qt6-serialport-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev"
+# Peers of the cross-checks, the virtual display and the fuzzing compiler.
+TEST_PACKAGES="mbpoll python3-pymodbus socat xvfb xauth x11-utils clang libclang-rt-14-dev"
+
+# Installs whatever of the named Debian packages is missing (needs root or sudo).
+ensure_packages() {
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# configure_and_build <build dir> [cmake options...]
+configure_and_build() {
+    local dir=$1
+    shift
+    cmake -S "$QUORVEL_ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+    cmake --build "$dir" --parallel "$(nproc)"
+}

@@ -1,0 +1,170 @@
+#include "pseudoterminal.h"
+
+#include <QFile>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#if defined(__linux__)
+#include <pty.h>
+#endif
+
+namespace modsim {
+
+namespace {
+
+int speedFromTermios(speed_t s)
+{
+    switch (s) {
+    case B1200: return 1200;
+    case B2400: return 2400;
+    case B4800: return 4800;
+    case B9600: return 9600;
+    case B19200: return 19200;
+    case B38400: return 38400;
+    case B57600: return 57600;
+    case B115200: return 115200;
+    default: return 0;
+    }
+}
+
+QString systemError(const char *what)
+{
+    return QString::fromLatin1(what) + QLatin1String(": ") + QString::fromLocal8Bit(std::strerror(errno));
+}
+
+} // namespace
+
+PseudoTerminal::PseudoTerminal(QObject *parent) : QObject(parent) {}
+
+PseudoTerminal::~PseudoTerminal()
+{
+    close();
+}
+
+bool PseudoTerminal::open(const QString &linkPath)
+{
+    close();
+    m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (m_master < 0) {
+        m_error = systemError("posix_openpt");
+        return false;
+    }
+    if (::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) {
+        m_error = systemError("grantpt/unlockpt");
+        close();
+        return false;
+    }
+    const char *name = ::ptsname(m_master);
+    if (!name) {
+        m_error = systemError("ptsname");
+        close();
+        return false;
+    }
+    m_slavePath = QString::fromLocal8Bit(name);
+
+    m_slaveKeepAlive = ::open(name, O_RDWR | O_NOCTTY);
+    if (m_slaveKeepAlive >= 0) {
+        termios tio{};
+        if (::tcgetattr(m_slaveKeepAlive, &tio) == 0) {
+            ::cfmakeraw(&tio);
+            ::cfsetispeed(&tio, B9600);
+            ::cfsetospeed(&tio, B9600);
+            ::tcsetattr(m_slaveKeepAlive, TCSANOW, &tio);
+        }
+    }
+    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+
+    if (!linkPath.isEmpty()) {
+        QFile::remove(linkPath);
+        if (!QFile::link(m_slavePath, linkPath)) {
+            m_error = QLatin1String("cannot create the link ") + linkPath;
+            close();
+            return false;
+        }
+        m_linkPath = linkPath;
+    }
+
+    m_notifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &PseudoTerminal::onActivated);
+    return true;
+}
+
+void PseudoTerminal::close()
+{
+    delete m_notifier;
+    m_notifier = nullptr;
+    if (!m_linkPath.isEmpty()) {
+        QFile::remove(m_linkPath);
+        m_linkPath.clear();
+    }
+    if (m_slaveKeepAlive >= 0) {
+        ::close(m_slaveKeepAlive);
+        m_slaveKeepAlive = -1;
+    }
+    if (m_master >= 0) {
+        ::close(m_master);
+        m_master = -1;
+    }
+}
+
+qint64 PseudoTerminal::write(const QByteArray &bytes)
+{
+    if (m_master < 0)
+        return -1;
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(m_master, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN) {
+                ::usleep(1000);
+                continue;
+            }
+            return done > 0 ? done : -1;
+        }
+        done += n;
+    }
+    return done;
+}
+
+QByteArray PseudoTerminal::readAll()
+{
+    QByteArray result;
+    if (m_master < 0)
+        return result;
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = ::read(m_master, chunk, sizeof chunk);
+        if (n > 0) {
+            result.append(chunk, int(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        break;
+    }
+    return result;
+}
+
+int PseudoTerminal::lineSpeed() const
+{
+    if (m_master < 0)
+        return 0;
+    termios tio{};
+    if (::tcgetattr(m_master, &tio) != 0)
+        return 0;
+    return speedFromTermios(::cfgetospeed(&tio));
+}
+
+void PseudoTerminal::onActivated()
+{
+    emit readyRead();
+}
+
+} // namespace modsim
