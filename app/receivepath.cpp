@@ -1,16 +1,99 @@
 // The receive path: gathers the module's bytes, recognises replies and hands them over.
 #include "app/widget.h"
 
+#include "app/clock.h"
+#include "app/timing.h"
+#include "protocol/exchangelog.h"
+#include "protocol/frames.h"
+#include "protocol/logging.h"
+#include "protocol/replydecoder.h"
+#include "protocol/uartdata.h"
 #include "ui_widget.h"
 
-void Widget::my_readuart() {}
+#include <QTimer>
 
-void Widget::TimerClearSlot() {}
+void Widget::my_readuart()
+{
+    clearTimer->start(timing::silenceClearsBuffer);
+    UartData.RxBuffer.append(serialPort->readAll());
 
-void Widget::TimerResponseSlot() {}
+    const QByteArray work = UartData.RxBuffer;
+    qCDebug(lcWire) << "rx" << work.toHex();
+
+    const protocol::Reply reply = protocol::recognizeReply(work);
+    using protocol::ReplyKind;
+    switch (reply.kind) {
+    case ReplyKind::Wait:
+        return;
+    case ReplyKind::DeviceInfo:
+        UartData.SerialNumber.clear();
+        UartData.LoggerModel = reply.loggerModel;
+        UartData.SerialNumber = reply.serialNumber;
+        qCDebug(lcModule) << "UartData.LoggerModel" << UartData.LoggerModel;
+        showDeviceInfo();
+        UartData.ResponseFlag = true;
+        break;
+    case ReplyKind::RecordConfig:
+        UartData.RecordMode = reply.recordMode;
+        UartData.SampleInterval = reply.sampleInterval;
+        showRecordSettings();
+        UartData.SettingFlag = true;
+        UartData.ResponseFlag = true;
+        break;
+    case ReplyKind::OtherLogger:
+        UartData.ResponseFlag = true;
+        break;
+    case ReplyKind::Measurement:
+    case ReplyKind::MeasurementWithWetBulb: {
+        const bool withWetBulb = reply.kind == ReplyKind::MeasurementWithWetBulb;
+        UartData.Temperature = reply.temperature;
+        UartData.Humidity = reply.humidity;
+        UartData.DewTemp = reply.dewTemp;
+        if (withWetBulb)
+            UartData.WetBulbTemp = reply.wetBulbTemp;
+        UartData.ResponseFlag = true;
+        showMeasurement(withWetBulb);
+        break;
+    }
+    case ReplyKind::Address:
+        UartData.Address = reply.address;
+        UartData.ResponseFlag = true;
+        showAddress();
+        break;
+    case ReplyKind::Acknowledge:
+        UartData.ResponseFlag = true;
+        break;
+    case ReplyKind::OtherModbus:
+        break;
+    }
+
+    // A logger frame stays in the buffer until the line falls silent; a Modbus reply is done.
+    if (protocol::isModbus(reply.kind)) {
+        appendExchangeLog(frames::hexText(work), true);
+        UartData.RxBuffer.clear();
+    }
+}
+
+void Widget::TimerClearSlot()
+{
+    clearTimer->stop();
+    UartData.RxBuffer.clear();
+}
+
+void Widget::TimerResponseSlot()
+{
+    responseTimer->stop();
+    if (!UartData.ResponseFlag) {
+        UartData.ReopenFlag = false;
+        showMessage(tr("Error"), tr("Communication error!"));
+        return;
+    }
+    if (UartData.ReopenFlag)
+        openSerialLink();
+    UartData.ReopenFlag = false;
+}
 
 void Widget::appendExchangeLog(const QString &text, bool received)
 {
-    Q_UNUSED(text)
-    Q_UNUSED(received)
+    ui->textBrowser->append(protocol::exchangeLogLine(appclock::now(), text, received));
 }

@@ -54,6 +54,8 @@ Widget::Widget(QWidget *parent) : QWidget(parent), ui(new Ui::Widget)
     connect(autoBaudTimer, &QTimer::timeout, this, &Widget::AUTOUartInit);
     connect(delayTimer, &QTimer::timeout, this, &Widget::TimerDelaySlot);
     connect(settingResponseTimer, &QTimer::timeout, this, &Widget::timerSettingResponseSlot);
+    // A pulled adapter must not go unnoticed while a poll keeps showing the last values.
+    connect(serialPort, &QSerialPort::errorOccurred, this, &Widget::handlePortError);
 
     initRecordControls();
 }

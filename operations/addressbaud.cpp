@@ -1,11 +1,20 @@
 // The module's bus address and line speed.
 #include "app/widget.h"
 
+#include "app/timing.h"
+#include "protocol/frames.h"
+#include "protocol/uartdata.h"
 #include "ui_widget.h"
+
+#include <QTimer>
 
 void Widget::sendModbusRequest(const QByteArray &frame)
 {
-    Q_UNUSED(frame)
+    serialPort->write(frame);
+    responseTimer->start(timing::replyDeadline);
+    UartData.ResponseFlag = false;
+    appendExchangeLog(frames::hexText(frame), false);
+    humitureTimer->start(timing::pollPeriod);
 }
 
 bool Widget::addressFromField(quint8 &address)
@@ -14,10 +23,16 @@ bool Widget::addressFromField(quint8 &address)
     return false;
 }
 
-void Widget::PushButtonAddressReadSlot() {}
+void Widget::PushButtonAddressReadSlot()
+{
+    sendModbusRequest(frames::readAddressRequest());
+}
 
 void Widget::PushButtonAddressSlot() {}
 
 void Widget::PushButtonBaudRateSlot() {}
 
-void Widget::showAddress() {}
+void Widget::showAddress()
+{
+    ui->lineEditAddress->setText(QString::number(UartData.Address));
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "module.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <random>
+
+class QTimer;
+
+namespace modsim {
+
+class PseudoTerminal;
+
+// Ways the simulated line can misbehave. Shares are probabilities 0..1 per reply.
+struct Faults
+{
+    double dropShare = 0.0;    // reply not sent at all
+    double corruptShare = 0.0; // one bit of one reply byte flipped
+    double splitShare = 0.0;   // reply written in two pieces, splitGapMs apart
+    int splitGapMs = 100;
+    int noiseBytes = 0;        // random bytes written just before each reply
+    int lateMs = 0;            // every reply held back this long
+    int exceptionCode = 0;     // non-zero: Modbus requests get an exception reply with this code
+    bool silent = false;       // nothing is answered
+    // Stay silent while the far side's line speed differs from the module's, as a real module
+    // hears only garbage then.
+    bool honourLineSpeed = true;
+    // Hold each reply back for as long as its bytes take on the wire (10 bits a byte).
+    bool realisticTiming = false;
+    quint32 seed = 1;
+};
+
+// The module on the master side of a pseudo-terminal, answering from the Qt event loop.
+class SimulatedModule : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SimulatedModule(QObject *parent = nullptr);
+    ~SimulatedModule() override;
+
+    // Opens the pseudo-terminal; with a link path, a symbolic link of that name points at it.
+    bool start(const QString &linkPath = QString());
+    void stop();
+    bool isRunning() const;
+    QString portName() const;
+    QString errorString() const;
+
+    // Closes the line the way a pulled USB adapter does: the far side's port fails.
+    void vanish();
+    // A fresh pseudo-terminal under the same link path: the port is back.
+    bool restore();
+
+    Module &module() { return m_module; }
+    const Module &module() const { return m_module; }
+    Faults &faults() { return m_faults; }
+    // Reseeds the fault dice from faults().seed.
+    void reseed();
+
+    QList<QByteArray> requests() const { return m_requests; }
+    QList<QByteArray> replies() const { return m_replies; }
+    void clearLog();
+
+    // A pause-free stream of random bytes on the line until stopped.
+    void startNoiseFlood(int bytesPerSecond);
+    void stopNoiseFlood();
+
+signals:
+    void requestReceived(const QByteArray &request);
+    void replySent(const QByteArray &reply);
+
+private:
+    void onReadyRead();
+    void answer(const QByteArray &request);
+    void send(QByteArray reply, int delayMs);
+    void writeNow(const QByteArray &bytes, bool isReply);
+    void onFloodTick();
+    bool roll(double share);
+    QByteArray randomBytes(int count);
+
+    Module m_module;
+    Faults m_faults;
+    PseudoTerminal *m_pty = nullptr;
+    QTimer *m_floodTimer = nullptr;
+    int m_floodBytesPerTick = 0;
+    QString m_linkPath;
+    QList<QByteArray> m_requests;
+    QList<QByteArray> m_replies;
+    std::mt19937 m_random;
+    quint64 m_generation = 0; // replies still scheduled for a vanished line are dropped
+};
+
+} // namespace modsim
