@@ -59,7 +59,7 @@ private:
 
     // operations/
     void sendModbusRequest(const QByteArray &frame);
-    bool addressFromField(quint8 &address);
+    bool addressFromField(quint8 &address, QString &rejection) const;
     void showMeasurement(bool withWetBulb);
     void showAddress();
     void showDeviceInfo();

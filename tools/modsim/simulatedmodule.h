@@ -3,6 +3,7 @@
 #include "module.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -22,10 +23,10 @@ struct Faults
     double corruptShare = 0.0; // one bit of one reply byte flipped
     double splitShare = 0.0;   // reply written in two pieces, splitGapMs apart
     int splitGapMs = 100;
-    int noiseBytes = 0;        // random bytes written just before each reply
-    int lateMs = 0;            // every reply held back this long
-    int exceptionCode = 0;     // non-zero: Modbus requests get an exception reply with this code
-    bool silent = false;       // nothing is answered
+    int noiseBytes = 0;    // random bytes written just before each reply
+    int lateMs = 0;        // every reply held back this long
+    int exceptionCode = 0; // non-zero: Modbus requests get an exception reply with this code
+    bool silent = false;   // nothing is answered
     // Stay silent while the far side's line speed differs from the module's, as a real module
     // hears only garbage then.
     bool honourLineSpeed = true;
@@ -61,6 +62,8 @@ public:
     // Reseeds the fault dice from faults().seed.
     void reseed();
 
+    // Whole requests heard, in order; and each reply as it went on the line, noise and damage
+    // included (a dropped reply is not there).
     QList<QByteArray> requests() const { return m_requests; }
     QList<QByteArray> replies() const { return m_replies; }
     void clearLog();
@@ -72,17 +75,20 @@ public:
 signals:
     void requestReceived(const QByteArray &request);
     void replySent(const QByteArray &reply);
+    // Bytes that arrived while the far side's line speed differed from the module's.
+    void bytesIgnored(const QByteArray &bytes, int farSpeed);
 
 private:
     void onReadyRead();
     void answer(const QByteArray &request);
-    void send(QByteArray reply, int delayMs);
-    void writeNow(const QByteArray &bytes, bool isReply);
+    void send(const QByteArray &reply, int delayMs);
     void onFloodTick();
     bool roll(double share);
     QByteArray randomBytes(int count);
 
     Module m_module;
+    RequestFramer m_framer;
+    QElapsedTimer m_sinceArrival;
     Faults m_faults;
     PseudoTerminal *m_pty = nullptr;
     QTimer *m_floodTimer = nullptr;
