@@ -3,13 +3,19 @@
 
 #include "app/timing.h"
 #include "link/serialportsettingdialog.h"
+#include "protocol/logging.h"
+#include "protocol/tables.h"
 #include "protocol/uartdata.h"
 #include "ui_widget.h"
 
 #include <QTimer>
 
+#include <algorithm>
+
 void Widget::PushButtonLinkSlot()
 {
+    // A probe still running would reopen the old port behind the dialog at its next step.
+    autoBaudTimer->stop();
     serialPort->close();
     SerialportSettingDialog dialog;
     if (dialog.exec() != QDialog::Accepted)
@@ -23,9 +29,13 @@ void Widget::PushButtonLinkSlot()
 void Widget::openSerialLink()
 {
     serialPort->close();
+    // A port lost earlier is reported again if this one fails too.
+    portLossPending = false;
     serialPort->setPortName(UartData.PortName);
+    // A failed open is not reported here: the reply deadline of the address read says it.
     serialPort->open(QIODevice::ReadWrite);
     serialPort->setBaudRate(UartData.BaudRate, QSerialPort::AllDirections);
+    // The module speaks 8N1 only; the dialog's data bits, parity and stop bits are not applied.
     serialPort->setDataBits(QSerialPort::Data8);
     serialPort->setParity(QSerialPort::NoParity);
     serialPort->setStopBits(QSerialPort::OneStop);
@@ -40,28 +50,49 @@ void Widget::AUTOUartInit()
     if (UartData.BaudIndex == 0) {
         UartData.ResponseFlag = false;
     } else if (UartData.ResponseFlag) {
+        // The module answered at the speed of the previous step, which BaudRate still holds.
         autoBaudTimer->stop();
-        ui->comboBoxBaudRate->setCurrentIndex(
-            ui->comboBoxBaudRate->findText(QString::number(UartData.BaudRate)));
+        // Selected through the speed table rather than by text, so a translated entry matches.
+        if (const auto code = protocol::baudCodeOfSpeed(UartData.BaudRate))
+            ui->comboBoxBaudRate->setCurrentIndex(*code - 1);
         showMessage(tr("Succeed"), tr("The device baud rate is:")
                                        + QString::number(UartData.BaudRate) + QLatin1Char('!'));
         return;
     }
-    if (UartData.BaudIndex >= UartData.BaudCount) {
+    const int candidates = std::min<int>(UartData.BaudCount, int(std::size(UartData.BaudTable)));
+    if (UartData.BaudIndex >= candidates) {
         autoBaudTimer->stop();
         showMessage(tr("Error"), tr("Communication error!"));
         return;
     }
     UartData.BaudRate = UartData.BaudTable[UartData.BaudIndex];
     ++UartData.BaudIndex;
+    qCDebug(lcModule) << "probing at" << UartData.BaudRate;
     openSerialLink();
     autoBaudTimer->start(timing::probeStep);
+    // The next step judges the answer; the request's own deadline must not report meanwhile.
     responseTimer->stop();
 }
 
 void Widget::handlePortError(QSerialPort::SerialPortError error)
 {
-    Q_UNUSED(error)
+    // A pty whose far end closed, or a pulled adapter, fails every read and keeps the port
+    // open: the burst is reported once and the port is closed from the event loop, since
+    // closing it inside its own error emission recurses.
+    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError)
+        return;
+    if (portLossPending)
+        return;
+    portLossPending = true;
+    qCDebug(lcWire) << "port lost:" << serialPort->errorString();
+    QTimer::singleShot(0, this, &Widget::dropLostPort);
 }
 
-void Widget::dropLostPort() {}
+void Widget::dropLostPort()
+{
+    serialPort->close();
+    // The poll would go on showing the last values as if they were live.
+    humitureTimer->stop();
+    ui->pushButtonRead->setText(tr("Read"));
+    showMessage(tr("Error"), tr("The serial port was disconnected!"));
+}

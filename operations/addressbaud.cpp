@@ -3,10 +3,18 @@
 
 #include "app/timing.h"
 #include "protocol/frames.h"
+#include "protocol/logging.h"
+#include "protocol/tables.h"
 #include "protocol/uartdata.h"
 #include "ui_widget.h"
 
 #include <QTimer>
+
+namespace {
+// Modbus leaves 0 for broadcast and 248 to 255 reserved.
+constexpr int lowestAddress = 1;
+constexpr int highestAddress = 247;
+} // namespace
 
 void Widget::sendModbusRequest(const QByteArray &frame)
 {
@@ -17,10 +25,23 @@ void Widget::sendModbusRequest(const QByteArray &frame)
     humitureTimer->start(timing::pollPeriod);
 }
 
-bool Widget::addressFromField(quint8 &address)
+bool Widget::addressFromField(quint8 &address, QString &rejection) const
 {
-    Q_UNUSED(address)
-    return false;
+    const QString text = ui->lineEditAddress->text();
+    if (text.isEmpty()) {
+        rejection = tr("The address is empty!");
+        return false;
+    }
+    bool ok = false;
+    int value = text.toInt(&ok, 10);
+    if (!ok)
+        value = 0;
+    if (value < lowestAddress || value > highestAddress) {
+        rejection = tr("The address is between 1 and 247!");
+        return false;
+    }
+    address = quint8(value);
+    return true;
 }
 
 void Widget::PushButtonAddressReadSlot()
@@ -28,9 +49,28 @@ void Widget::PushButtonAddressReadSlot()
     sendModbusRequest(frames::readAddressRequest());
 }
 
-void Widget::PushButtonAddressSlot() {}
+void Widget::PushButtonAddressSlot()
+{
+    quint8 address = 0;
+    QString rejection;
+    if (!addressFromField(address, rejection)) {
+        showMessage(tr("Error"), rejection);
+        return;
+    }
+    // UartData.Address follows the module's answer or the next poll, not the request.
+    sendModbusRequest(frames::writeAddressRequest(address));
+}
 
-void Widget::PushButtonBaudRateSlot() {}
+void Widget::PushButtonBaudRateSlot()
+{
+    const quint8 code = quint8(ui->comboBoxBaudRate->currentIndex() + 1);
+    qCDebug(lcModule) << "baud code" << int(code);
+    sendModbusRequest(frames::writeBaudCodeRequest(code));
+    // The link follows once the module has answered at the old speed (TimerResponseSlot).
+    UartData.ReopenFlag = true;
+    if (const auto speed = protocol::speedOfBaudCode(code))
+        UartData.BaudRate = *speed;
+}
 
 void Widget::showAddress()
 {

@@ -1,13 +1,67 @@
 // The live-value poll and its display.
 #include "app/widget.h"
 
+#include "app/timing.h"
+#include "protocol/frames.h"
+#include "protocol/uartdata.h"
 #include "ui_widget.h"
 
-void Widget::PushButtonReadSlot() {}
+#include <QTimer>
 
-void Widget::ReadHumitureOrder() {}
+namespace {
+
+// Values travel in tenths; one decimal shows them exactly.
+QString tenths(int value)
+{
+    return QString::number(value / 10.0, 'f', 1);
+}
+
+const QString celsius = QString(QChar(0x2103)); // DEGREE CELSIUS, one character
+
+} // namespace
+
+// The caption is the poll's only state: "Read" while idle, "Stop" while polling.
+void Widget::PushButtonReadSlot()
+{
+    if (ui->pushButtonRead->text() == tr("Read")) {
+        ui->pushButtonRead->setText(tr("Stop"));
+        humitureTimer->start(timing::pollPeriod);
+    } else {
+        ui->pushButtonRead->setText(tr("Read"));
+        humitureTimer->stop();
+    }
+}
+
+void Widget::ReadHumitureOrder()
+{
+    // Other commands restart the timer while idle; their expiries end here.
+    if (ui->pushButtonRead->text() == tr("Read"))
+        return;
+    humitureTimer->start(timing::pollPeriod);
+
+    quint8 address = 0;
+    QString rejection;
+    if (!addressFromField(address, rejection)) {
+        // Stopped before the box: its nested event loop would otherwise poll again and
+        // stack a second box on the first.
+        ui->pushButtonRead->setText(tr("Read"));
+        humitureTimer->stop();
+        showMessage(tr("Error"), rejection);
+        return;
+    }
+    UartData.Address = address;
+
+    const QByteArray frame = frames::measurementRequest(address);
+    serialPort->write(frame);
+    UartData.ResponseFlag = false;
+    appendExchangeLog(frames::hexText(frame), false);
+}
 
 void Widget::showMeasurement(bool withWetBulb)
 {
-    Q_UNUSED(withWetBulb)
+    ui->labelTemperature->setText(tr("Temperature:") + tenths(UartData.Temperature) + celsius);
+    ui->labelHumidity->setText(tr("Humidity:") + tenths(UartData.Humidity) + QLatin1Char('%'));
+    ui->labelDewTemp->setText(tr("DewTemp:") + tenths(UartData.DewTemp) + celsius);
+    if (withWetBulb)
+        ui->labelWetBulbTemp->setText(tr("WetBulbTemp:") + tenths(UartData.WetBulbTemp) + celsius);
 }

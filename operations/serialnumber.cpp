@@ -1,14 +1,68 @@
 // The module's type and serial number.
 #include "app/widget.h"
 
+#include "app/clock.h"
+#include "app/timing.h"
+#include "protocol/frames.h"
+#include "protocol/tables.h"
+#include "protocol/uartdata.h"
 #include "ui_widget.h"
 
-void Widget::PushButtonReadSNSlot() {}
+#include <QTimer>
 
-void Widget::PushButtonAUTOSetupSlot() {}
+namespace {
+// A serial number generated from the clock: two digits each of year, month, day, hour (24 h),
+// minute and second, read by the module as six decimal pairs.
+const QString clockSerialNumberFormat = QStringLiteral("yyMMddhhmmss");
+} // namespace
 
-void Widget::PushButtonMANUSetupSlot() {}
+void Widget::PushButtonReadSNSlot()
+{
+    serialPort->write(frames::readDeviceInfoRequest());
+    responseTimer->start(timing::replyDeadline);
+    UartData.ResponseFlag = false;
+    humitureTimer->start(timing::pollPeriod);
+}
 
-void Widget::SendUartSNOrder() {}
+void Widget::PushButtonAUTOSetupSlot()
+{
+    // After a device-information reply of an unknown model the type box is empty, and its
+    // index -1 would write model byte 0x1F into the module.
+    if (ui->comboBoxType->currentIndex() < 0) {
+        showMessage(tr("Error"), tr("Please select the device type!"));
+        return;
+    }
+    UartData.SerialNumber = appclock::now().toString(clockSerialNumberFormat);
+    UartData.ModelCode = quint8(protocol::modelCodeBase + ui->comboBoxType->currentIndex());
+    SendUartSNOrder();
+    humitureTimer->start(timing::pollPeriod);
+}
 
-void Widget::showDeviceInfo() {}
+void Widget::PushButtonMANUSetupSlot()
+{
+    if (ui->comboBoxType->currentIndex() < 0) {
+        showMessage(tr("Error"), tr("Please select the device type!"));
+        return;
+    }
+    // Taken as typed: the module accepts any text, read as six decimal pairs.
+    UartData.SerialNumber = ui->lineEditSN->text();
+    UartData.ModelCode = quint8(protocol::modelCodeBase + ui->comboBoxType->currentIndex());
+    SendUartSNOrder();
+    humitureTimer->start(timing::pollPeriod);
+}
+
+void Widget::SendUartSNOrder()
+{
+    serialPort->write(frames::writeSerialNumberRequest(UartData.ModelCode, UartData.SerialNumber));
+    responseTimer->start(timing::serialNumberReplyDeadline);
+    UartData.ResponseFlag = false;
+}
+
+void Widget::showDeviceInfo()
+{
+    // A model number the box does not list leaves it without a current entry.
+    const int entry = UartData.LoggerModel - protocol::firstModelNumber;
+    ui->comboBoxType->setCurrentIndex(entry >= 0 && entry < ui->comboBoxType->count() ? entry
+                                                                                       : -1);
+    ui->lineEditSN->setText(UartData.SerialNumber);
+}
