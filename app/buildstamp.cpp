@@ -4,8 +4,8 @@
 
 QDate parseBuildDate(const char *compilerDate)
 {
-    const QString text = QString::fromLatin1(compilerDate).replace(QLatin1String("  "),
-                                                                   QLatin1String(" 0"));
+    const QString text =
+        QString::fromLatin1(compilerDate).replace(QLatin1String("  "), QLatin1String(" 0"));
     return QLocale(QLocale::English).toDate(text, QStringLiteral("MMM dd yyyy"));
 }
 
@@ -16,8 +16,8 @@ QTime parseBuildTime(const char *compilerTime)
 
 QString makeVersionSuffix(const QDate &date, const QTime &time)
 {
-    return QLatin1String(" V") + date.toString(QStringLiteral("yyyy.MM.dd")) + QLatin1Char('.')
-           + time.toString(QStringLiteral("hhmm"));
+    return QLatin1String(" V") + date.toString(QStringLiteral("yyyy.MM.dd")) + QLatin1Char('.') +
+           time.toString(QStringLiteral("hhmm"));
 }
 
 const QDate BuildDate = parseBuildDate(__DATE__);

@@ -6,7 +6,7 @@
 #include "protocol/exchangelog.h"
 #include "protocol/frames.h"
 #include "protocol/logging.h"
-#include "protocol/replydecoder.h"
+#include "protocol/receivebuffer.h"
 #include "protocol/uartdata.h"
 #include "ui_widget.h"
 
@@ -15,18 +15,13 @@
 void Widget::my_readuart()
 {
     clearTimer->start(timing::silenceClearsBuffer);
-    UartData.RxBuffer.append(serialPort->readAll());
+    const protocol::Reply reply = protocol::receiveChunk(UartData.RxBuffer, serialPort->readAll());
 
-    const QByteArray work = UartData.RxBuffer;
-    qCDebug(lcWire) << "rx" << work.toHex();
-
-    const protocol::Reply reply = protocol::recognizeReply(work);
     using protocol::ReplyKind;
     switch (reply.kind) {
     case ReplyKind::Wait:
         return;
     case ReplyKind::DeviceInfo:
-        UartData.SerialNumber.clear();
         UartData.LoggerModel = reply.loggerModel;
         UartData.SerialNumber = reply.serialNumber;
         qCDebug(lcModule) << "UartData.LoggerModel" << UartData.LoggerModel;
@@ -67,11 +62,10 @@ void Widget::my_readuart()
         break;
     }
 
-    // A logger frame stays in the buffer until the line falls silent; a Modbus reply is done.
-    if (protocol::isModbus(reply.kind)) {
-        appendExchangeLog(frames::hexText(work), true);
-        UartData.RxBuffer.clear();
-    }
+    // Logger frames are never logged; receiveChunk() has already taken a Modbus reply out of
+    // the buffer.
+    if (protocol::isModbus(reply.kind))
+        appendExchangeLog(frames::hexText(reply.frame), true);
 }
 
 void Widget::TimerClearSlot()

@@ -29,6 +29,7 @@ Widget::Widget(QWidget *parent) : QWidget(parent), ui(new Ui::Widget)
 
     ui->comboBoxBaudRate->setCurrentIndex(initialBaudRateIndex);
     ui->dateTimeEditstarttime->setDisplayFormat(QStringLiteral("yyyy/MM/dd hh:mm:ss"));
+    ui->textBrowser->document()->setMaximumBlockCount(exchangeLogMaxLines);
 
     // Made after setupUi, so that the form filling its combo boxes runs no handler.
     connect(ui->pushButtonLink, &QPushButton::clicked, this, &Widget::PushButtonLinkSlot);

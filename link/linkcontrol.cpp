@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <iterator>
 
 void Widget::PushButtonLinkSlot()
 {
@@ -55,8 +56,8 @@ void Widget::AUTOUartInit()
         // Selected through the speed table rather than by text, so a translated entry matches.
         if (const auto code = protocol::baudCodeOfSpeed(UartData.BaudRate))
             ui->comboBoxBaudRate->setCurrentIndex(*code - 1);
-        showMessage(tr("Succeed"), tr("The device baud rate is:")
-                                       + QString::number(UartData.BaudRate) + QLatin1Char('!'));
+        showMessage(tr("Succeed"), tr("The device baud rate is:") +
+                                       QString::number(UartData.BaudRate) + QLatin1Char('!'));
         return;
     }
     const int candidates = std::min<int>(UartData.BaudCount, int(std::size(UartData.BaudTable)));
@@ -67,7 +68,7 @@ void Widget::AUTOUartInit()
     }
     UartData.BaudRate = UartData.BaudTable[UartData.BaudIndex];
     ++UartData.BaudIndex;
-    qCDebug(lcModule) << "probing at" << UartData.BaudRate;
+    qCDebug(lcWire) << "probing at" << UartData.BaudRate;
     openSerialLink();
     autoBaudTimer->start(timing::probeStep);
     // The next step judges the answer; the request's own deadline must not report meanwhile.

@@ -10,8 +10,18 @@
 #include <algorithm>
 
 namespace {
-// Entry of the baud box that asks for the automatic probe rather than a fixed speed.
+// Entry of the baud box that asks for the automatic probe rather than a fixed speed; the
+// entries after it list the speeds of protocol::baudCodeSpeeds in the same order.
 constexpr int autoBaudEntry = 0;
+
+// Speed of a baud-box entry, 0 for "AUTO". Decided by the index, so a translated entry text
+// never turns a fixed speed into a probe.
+int speedOfBaudEntry(int entry)
+{
+    if (entry <= autoBaudEntry || entry > int(protocol::baudCodeSpeeds.size()))
+        return 0;
+    return protocol::baudCodeSpeeds[std::size_t(entry - 1)];
+}
 } // namespace
 
 SerialportSettingDialog::SerialportSettingDialog(QWidget *parent)
@@ -26,7 +36,8 @@ SerialportSettingDialog::SerialportSettingDialog(QWidget *parent)
     UartData.BaudCount = quint8(protocol::probeSpeeds.size());
 
     ui->comboBoxBaud->setCurrentIndex(autoBaudEntry);
-    connect(ui->pushButtonOK, &QPushButton::clicked, this, &SerialportSettingDialog::ClickedOKSlots);
+    connect(ui->pushButtonOK, &QPushButton::clicked, this,
+            &SerialportSettingDialog::ClickedOKSlots);
     connect(ui->pushButtonCancel, &QPushButton::clicked, this,
             &SerialportSettingDialog::ClickedCancelSlots);
 }
@@ -59,9 +70,7 @@ void SerialportSettingDialog::ClickedOKSlots()
 {
     // The box is editable: a typed device path (a pseudo-terminal, /dev/serial/by-id/...) counts.
     UartData.PortName = ui->comboBoxName->currentText();
-    UartData.BaudRate = ui->comboBoxBaud->currentIndex() == autoBaudEntry
-                            ? 0
-                            : ui->comboBoxBaud->currentText().toInt();
+    UartData.BaudRate = speedOfBaudEntry(ui->comboBoxBaud->currentIndex());
     UartData.Parity = ui->comboBoxParity->currentIndex();
     UartData.DataBits = ui->comboBoxData->currentText().toInt();
     UartData.StopBits = ui->comboBoxStop->currentText().toInt();

@@ -62,7 +62,6 @@ void Widget::showDeviceInfo()
 {
     // A model number the box does not list leaves it without a current entry.
     const int entry = UartData.LoggerModel - protocol::firstModelNumber;
-    ui->comboBoxType->setCurrentIndex(entry >= 0 && entry < ui->comboBoxType->count() ? entry
-                                                                                       : -1);
+    ui->comboBoxType->setCurrentIndex(entry >= 0 && entry < ui->comboBoxType->count() ? entry : -1);
     ui->lineEditSN->setText(UartData.SerialNumber);
 }

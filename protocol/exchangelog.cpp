@@ -6,8 +6,8 @@ namespace protocol {
 
 QString exchangeLogLine(const QDateTime &when, const QString &hexText, bool received)
 {
-    return when.toString(QLatin1String(exchangeLogTimeFormat))
-           + (received ? QLatin1String("->RX  ") : QLatin1String("->TX  ")) + hexText;
+    return when.toString(QLatin1String(exchangeLogTimeFormat)) +
+           (received ? QLatin1String("->RX  ") : QLatin1String("->TX  ")) + hexText;
 }
 
 } // namespace protocol

@@ -28,24 +28,38 @@ private:
 bool isLoggerFrame(const Bytes &b)
 {
     const int n = b.size();
-    return n >= 3 && b.at(0) == quint8(frames::loggerOpen[0])
-           && b.at(1) == quint8(frames::loggerOpen[1])
-           && b.at(n - 2) == quint8(frames::loggerClose[0])
-           && b.at(n - 1) == quint8(frames::loggerClose[1]);
+    return n >= 3 && b.at(0) == quint8(frames::loggerOpen[0]) &&
+           b.at(1) == quint8(frames::loggerOpen[1]) &&
+           b.at(n - 2) == quint8(frames::loggerClose[0]) &&
+           b.at(n - 1) == quint8(frames::loggerClose[1]);
+}
+
+// Bytes 6 to 9 as ASCII decimal text, 0 when they are not a number. Digits only:
+// QByteArray::toInt() stops at an embedded NUL (reading "81\0" "3" as 81) and takes blanks
+// and signs, none of which a model number has.
+qint32 modelNumber(const QByteArray &buffer)
+{
+    const QByteArray text = buffer.mid(6, 4);
+    if (text.isEmpty())
+        return 0;
+    qint32 value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return 0;
+        value = value * 10 + (c - '0');
+    }
+    return value;
 }
 
 Reply decodeLogger(const QByteArray &buffer, const Bytes &b)
 {
     Reply reply;
     switch (b.at(2)) {
-    case frames::codeDeviceInfoReply: {
+    case frames::codeDeviceInfoReply:
         reply.kind = ReplyKind::DeviceInfo;
-        bool ok = false;
-        const int model = buffer.mid(6, 4).toInt(&ok, 10);
-        reply.loggerModel = ok ? model : 0;
+        reply.loggerModel = modelNumber(buffer);
         reply.serialNumber = QString::fromLatin1(buffer.mid(12, 6).toHex());
         break;
-    }
     case frames::codeRecordConfigReply:
         reply.kind = ReplyKind::RecordConfig;
         reply.recordMode = quint8((b.at(10) >> 5) & 0x03);
@@ -55,8 +69,8 @@ Reply decodeLogger(const QByteArray &buffer, const Bytes &b)
         // Only a whole 135-byte frame counts; a shorter one that happens to end in 22 7D is
         // the front of it still arriving.
         const int tail = frames::longFrameSize - 2;
-        if (!(b.at(tail) == quint8(frames::loggerClose[0]) && b.has(tail + 1)
-              && b.at(tail + 1) == quint8(frames::loggerClose[1])))
+        if (!(b.at(tail) == quint8(frames::loggerClose[0]) && b.has(tail + 1) &&
+              b.at(tail + 1) == quint8(frames::loggerClose[1])))
             return reply;
         reply.kind = ReplyKind::OtherLogger;
         break;
@@ -126,9 +140,10 @@ Reply decodeModbus(const Bytes &b)
 Reply recognizeReply(const QByteArray &buffer)
 {
     const Bytes bytes(buffer);
-    if (isLoggerFrame(bytes))
-        return decodeLogger(buffer, bytes);
-    return decodeModbus(bytes);
+    Reply reply = isLoggerFrame(bytes) ? decodeLogger(buffer, bytes) : decodeModbus(bytes);
+    if (reply.kind != ReplyKind::Wait)
+        reply.frame = buffer;
+    return reply;
 }
 
 } // namespace protocol

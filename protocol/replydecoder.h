@@ -39,19 +39,22 @@ struct Reply
     // RecordConfig
     quint8 recordMode = 0;
     qint32 sampleInterval = 0;
+
+    // The buffer the reply was recognised in, as the exchange log shows it; empty for Wait.
+    QByteArray frame;
 };
 
 constexpr bool isModbus(ReplyKind kind)
 {
-    return kind == ReplyKind::Measurement || kind == ReplyKind::MeasurementWithWetBulb
-           || kind == ReplyKind::Address || kind == ReplyKind::Acknowledge
-           || kind == ReplyKind::OtherModbus;
+    return kind == ReplyKind::Measurement || kind == ReplyKind::MeasurementWithWetBulb ||
+           kind == ReplyKind::Address || kind == ReplyKind::Acknowledge ||
+           kind == ReplyKind::OtherModbus;
 }
 
 constexpr bool isLogger(ReplyKind kind)
 {
-    return kind == ReplyKind::DeviceInfo || kind == ReplyKind::RecordConfig
-           || kind == ReplyKind::OtherLogger;
+    return kind == ReplyKind::DeviceInfo || kind == ReplyKind::RecordConfig ||
+           kind == ReplyKind::OtherLogger;
 }
 
 // Whether the reply answers the outstanding request. A Modbus reply of an unexpected length
@@ -65,8 +68,5 @@ constexpr bool answersRequest(ReplyKind kind)
 // ends with 0x22 0x7D; anything else is taken as a Modbus reply, which must fill the buffer
 // exactly and carry a matching CRC.
 Reply recognizeReply(const QByteArray &buffer);
-
-// The longest reply worth waiting for: the 135-byte logger frame.
-inline constexpr int longestReply = 135;
 
 } // namespace protocol

@@ -6,7 +6,7 @@ QUORVEL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 QT5_PACKAGES="cmake ninja-build g++ qtbase5-dev libqt5serialport5-dev qttools5-dev-tools qttools5-dev"
 QT6_PACKAGES="cmake ninja-build g++ qt6-base-dev qt6-serialport-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev"
 # Peers of the cross-checks, the virtual display and the fuzzing compiler.
-TEST_PACKAGES="mbpoll python3-pymodbus socat xvfb xauth x11-utils clang libclang-rt-14-dev"
+TEST_PACKAGES="mbpoll python3-pymodbus python3-serial-asyncio socat xvfb xauth x11-utils clang libclang-rt-14-dev libbenchmark-dev"
 
 # Installs whatever of the named Debian packages is missing (needs root or sudo).
 ensure_packages() {
@@ -19,7 +19,7 @@ ensure_packages() {
     [ "$(id -u)" -ne 0 ] && sudo="sudo"
     echo "Installing: ${missing[*]}"
     $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
 # configure_and_build <build dir> [cmake options...]

@@ -79,8 +79,9 @@ void tst_Shell::titleCarriesBuildStamp()
     QVERIFY(BuildDate.isValid());
     QVERIFY(BuildTime.isValid());
     Widget w;
-    const QString expected = QStringLiteral("Quorvel   V") + BuildDate.toString(QStringLiteral("yyyy.MM.dd"))
-                             + QLatin1Char('.') + BuildTime.toString(QStringLiteral("hhmm"));
+    const QString expected = QStringLiteral("Quorvel   V") +
+                             BuildDate.toString(QStringLiteral("yyyy.MM.dd")) + QLatin1Char('.') +
+                             BuildTime.toString(QStringLiteral("hhmm"));
     QCOMPARE(w.windowTitle(), expected);
 }
 
@@ -107,8 +108,10 @@ void tst_Shell::freshWindow()
              QStringLiteral("Read"));
     QCOMPARE(w.findChild<QLabel *>(QStringLiteral("labelWetBulbTemp"))->text(),
              QStringLiteral("WetBulbTemp:"));
-    QVERIFY(w.findChild<QLabel *>(QStringLiteral("label"))->text().contains(
-        QStringLiteral("<span style=\" font-weight:600; color:#ff0000;\">Note: You need")));
+    QVERIFY(w.findChild<QLabel *>(QStringLiteral("label"))
+                ->text()
+                .contains(QStringLiteral(
+                    "<span style=\" font-weight:600; color:#ff0000;\">Note: You need")));
 
     // No timer runs and the port stays closed until the operator presses Link.
     const auto timers = w.findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
@@ -193,10 +196,10 @@ void tst_Shell::catalogueTranslatesBothContexts()
     const QString appName = QCoreApplication::translate("Widget", "Quorvel");
     QVERIFY(appName != QLatin1String("Quorvel"));
     QVERIFY(w.windowTitle().startsWith(appName + QLatin1String("   V")));
-    QVERIFY(w.findChild<QGroupBox *>(QStringLiteral("groupBox_2"))->title()
-            != QLatin1String("Device"));
-    QVERIFY(QCoreApplication::translate("SerialportSettingDialog", "Serial port")
-            != QLatin1String("Serial port"));
+    QVERIFY(w.findChild<QGroupBox *>(QStringLiteral("groupBox_2"))->title() !=
+            QLatin1String("Device"));
+    QVERIFY(QCoreApplication::translate("SerialportSettingDialog", "Serial port") !=
+            QLatin1String("Serial port"));
     QCoreApplication::removeTranslator(&translator);
 }
 

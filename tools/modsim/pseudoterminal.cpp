@@ -122,10 +122,10 @@ qint64 PseudoTerminal::write(const QByteArray &bytes)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            if (errno == EAGAIN) {
-                ::usleep(1000);
-                continue;
-            }
+            // A full buffer means nobody reads the far side (its port is closed): the rest is
+            // lost, as on a real line, rather than blocking the event loop until someone does.
+            if (errno == EAGAIN)
+                return done;
             return done > 0 ? done : -1;
         }
         done += n;

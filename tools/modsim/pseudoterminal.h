@@ -31,6 +31,8 @@ public:
     QString portName() const { return m_linkPath.isEmpty() ? m_slavePath : m_linkPath; }
     QString errorString() const { return m_error; }
 
+    // Never blocks: what does not fit while the far side is not reading is dropped. Returns
+    // the number of bytes taken, or -1 on an error.
     qint64 write(const QByteArray &bytes);
     QByteArray readAll();
 

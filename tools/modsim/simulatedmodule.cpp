@@ -6,6 +6,7 @@
 
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 
 namespace modsim {
@@ -94,8 +95,8 @@ void SimulatedModule::clearLog()
 
 void SimulatedModule::startNoiseFlood(int bytesPerSecond)
 {
-    const auto perTick = qint64(bytesPerSecond) * floodTick.count() / 1000;
-    m_floodBytesPerTick = int(qBound<qint64>(1, perTick, 65536));
+    const qint64 perTick = qint64(bytesPerSecond) * qint64(floodTick.count()) / 1000;
+    m_floodBytesPerTick = int(std::clamp<qint64>(perTick, 1, 65536));
     m_floodTimer->start();
 }
 

@@ -25,7 +25,7 @@ struct Faults
     int splitGapMs = 100;
     int noiseBytes = 0;    // random bytes written just before each reply
     int lateMs = 0;        // every reply held back this long
-    int exceptionCode = 0; // non-zero: Modbus requests get an exception reply with this code
+    int exceptionCode = 0; // non-zero: Modbus requests to the module get this exception, unheeded
     bool silent = false;   // nothing is answered
     // Stay silent while the far side's line speed differs from the module's, as a real module
     // hears only garbage then.

@@ -1,0 +1,78 @@
+// The adapter is pulled while the tool polls: one message, no busy loop, and Link works again
+// once the port is back.
+#include "linkedwindow.h"
+#include "reliability.h"
+#include "simulatedmodule.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QtTest>
+
+using testsupport::LinkedWindow;
+
+namespace {
+const QString lostPort = QStringLiteral("The serial port was disconnected!");
+// Meant to be reported within a second; the bound leaves room for a loaded machine.
+constexpr int reportBoundMs = 3000;
+constexpr int quietMeasureMs = 5000;
+// A busy loop would take a whole core; the tool at rest takes well under 1 %.
+constexpr double quietCpuBoundPercent = 15.0;
+} // namespace
+
+class tst_PortLoss : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void vanishMidPoll();
+};
+
+void tst_PortLoss::vanishMidPoll()
+{
+    LinkedWindow fixture;
+    QVERIFY(fixture.isReady());
+    QVERIFY(fixture.link());
+    auto *read = fixture.child<QPushButton>("pushButtonRead");
+    auto *temperature = fixture.child<QLabel>("labelTemperature");
+    QVERIFY(read && temperature);
+
+    fixture.sim()->module().setFrozen(true);
+    fixture.sim()->module().setTemperature(123);
+    QTest::mouseClick(read, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(temperature->text(), QStringLiteral("Temperature:12.3℃"), 5000);
+
+    // Mid-poll: a request is on its way or about to be.
+    fixture.watcher()->clear();
+    QElapsedTimer sincePulled;
+    sincePulled.start();
+    fixture.sim()->vanish();
+    QTRY_VERIFY_WITH_TIMEOUT(reliability::countText(*fixture.watcher(), lostPort) >= 1,
+                             reportBoundMs);
+    const qint64 reportedAfterMs = sincePulled.elapsed();
+    qInfo("lost port reported %lld ms after the adapter vanished", reportedAfterMs);
+
+    const double cpuBefore = reliability::cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    reliability::runEventLoop(quietMeasureMs);
+    const double cpuPercent =
+        100.0 * (reliability::cpuSeconds() - cpuBefore) / (double(wall.elapsed()) / 1000.0);
+    qInfo("CPU over the %d ms after the report: %.2f %%", quietMeasureMs, cpuPercent);
+    QVERIFY2(cpuPercent < quietCpuBoundPercent, qPrintable(QString::number(cpuPercent)));
+
+    QCOMPARE(fixture.watcher()->texts(), QStringList{lostPort});
+    QCOMPARE(read->text(), QStringLiteral("Read"));
+
+    // The adapter comes back under the same name: Link opens it and polling works again.
+    QVERIFY(fixture.sim()->restore());
+    fixture.watcher()->clear();
+    QVERIFY(fixture.link());
+    fixture.sim()->module().setTemperature(-45);
+    QTest::mouseClick(read, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(temperature->text(), QStringLiteral("Temperature:-4.5℃"), 5000);
+    QCOMPARE(fixture.watcher()->texts(), QStringList{});
+}
+
+QTEST_MAIN(tst_PortLoss)
+#include "tst_portloss.moc"

@@ -1,0 +1,142 @@
+// Every command meets a module that hears the request and never answers: each reports its
+// failure once, and the tool works normally as soon as the module answers again.
+#include "linkedwindow.h"
+#include "reliability.h"
+#include "simulatedmodule.h"
+
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+using testsupport::LinkedWindow;
+
+namespace {
+const QString communicationError = QStringLiteral("Communication error!");
+const QString settingFailed = QStringLiteral("Setting failed, please try again!");
+// Past every deadline (1.8 s for a whole probe) with room for a loaded machine.
+constexpr int reportBoundMs = 6000;
+// A second report, from a deadline that fired twice, would come within this.
+constexpr int onceWindowMs = 2000;
+} // namespace
+
+class tst_SilentModule : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void unansweredCommand_data();
+    void unansweredCommand();
+};
+
+void tst_SilentModule::unansweredCommand_data()
+{
+    QTest::addColumn<QString>("button"); // empty: the Link button with "AUTO"
+    QTest::addColumn<QByteArray>("requestStart");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("message"); // empty: nothing is reported
+    QTest::addColumn<int>("earliestMs");
+
+    const QString error = QStringLiteral("Error");
+    QTest::newRow("address read") << QStringLiteral("pushButtonAddressRead")
+                                  << QByteArray::fromHex("0003010000018427") << error
+                                  << communicationError << 500;
+    QTest::newRow("address write") << QStringLiteral("pushButtonAddress")
+                                   << QByteArray::fromHex("0006010000") << error
+                                   << communicationError << 500;
+    QTest::newRow("baud change") << QStringLiteral("pushButtonBaudRate")
+                                 << QByteArray::fromHex("0006010100") << error
+                                 << communicationError << 500;
+    QTest::newRow("device info read") << QStringLiteral("pushButtonReadSN")
+                                      << QByteArray::fromHex("7b220a000a227d") << error
+                                      << communicationError << 500;
+    QTest::newRow("serial number, clock") << QStringLiteral("pushButtonAUTO")
+                                          << QByteArray::fromHex("7b22aa07") << error
+                                          << communicationError << 1500;
+    QTest::newRow("serial number, typed") << QStringLiteral("pushButtonMANU")
+                                          << QByteArray::fromHex("7b22aa07") << error
+                                          << communicationError << 1500;
+    QTest::newRow("record read") << QStringLiteral("pushButtonReadRecord")
+                                 << QByteArray::fromHex("7b221a001a227d") << error
+                                 << communicationError << 500;
+    QTest::newRow("record write") << QStringLiteral("pushButtonSetup")
+                                  << QByteArray::fromHex("7b224a") << QStringLiteral("Failed")
+                                  << settingFailed << 1000;
+    QTest::newRow("probe") << QString() << QByteArray::fromHex("0003010000018427") << error
+                           << communicationError << 1800;
+    // A poll arms no deadline: an unanswered one is not reported.
+    QTest::newRow("measurement poll")
+        << QStringLiteral("pushButtonRead") << QByteArray::fromHex("01030000000305cb")
+        << QString() << QString() << 0;
+}
+
+void tst_SilentModule::unansweredCommand()
+{
+    QFETCH(QString, button);
+    QFETCH(QByteArray, requestStart);
+    QFETCH(QString, title);
+    QFETCH(QString, message);
+    QFETCH(int, earliestMs);
+
+    LinkedWindow fixture;
+    QVERIFY(fixture.isReady());
+    QVERIFY(fixture.link());
+    modsim::SimulatedModule *sim = fixture.sim();
+    testsupport::ModalWatcher *watcher = fixture.watcher();
+    if (QLineEdit *sn = fixture.child<QLineEdit>("lineEditSN"))
+        sn->setText(QStringLiteral("240517103001"));
+
+    sim->faults().silent = true;
+    sim->clearLog();
+    watcher->clear();
+    QElapsedTimer sincePressed;
+    sincePressed.start();
+    if (button.isEmpty()) {
+        watcher->setDialogHandler(testsupport::acceptLinkDialog(fixture.portName(),
+                                                                QStringLiteral("AUTO")));
+        QTest::mouseClick(fixture.child<QPushButton>("pushButtonLink"), Qt::LeftButton);
+        watcher->setDialogHandler({});
+    } else {
+        auto *pressed = fixture.child<QPushButton>(button.toLatin1().constData());
+        QVERIFY(pressed);
+        QVERIFY(pressed->isEnabled());
+        QTest::mouseClick(pressed, Qt::LeftButton);
+    }
+
+    // The request went out whole, and only the answer is missing.
+    QTRY_VERIFY_WITH_TIMEOUT(!sim->requests().isEmpty(), reportBoundMs);
+    QVERIFY2(sim->requests().constFirst().startsWith(requestStart),
+             sim->requests().constFirst().toHex().constData());
+
+    if (message.isEmpty()) {
+        reliability::runEventLoop(onceWindowMs);
+        QCOMPARE(watcher->texts(), QStringList{});
+        QTest::mouseClick(fixture.child<QPushButton>("pushButtonRead"), Qt::LeftButton);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(watcher->count() > 0, reportBoundMs);
+        const qint64 reportedAfter = sincePressed.elapsed();
+        QVERIFY2(reportedAfter >= earliestMs - 50, qPrintable(QString::number(reportedAfter)));
+        QCOMPARE(watcher->messages().constFirst().title, title);
+        reliability::runEventLoop(onceWindowMs);
+        QCOMPARE(watcher->texts(), QStringList{message});
+    }
+
+    // Usable right after: the module answers again and the next command works. A failed
+    // probe leaves the port at the last speed it tried, so there the next command is Link.
+    sim->faults().silent = false;
+    watcher->clear();
+    if (button.isEmpty()) {
+        QVERIFY(fixture.link());
+        watcher->clear();
+    }
+    auto *address = fixture.child<QLineEdit>("lineEditAddress");
+    address->clear();
+    QTest::mouseClick(fixture.child<QPushButton>("pushButtonAddressRead"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(address->text(), QString::number(sim->module().address()),
+                              reportBoundMs);
+    reliability::runEventLoop(700); // past the read's own deadline
+    QCOMPARE(watcher->texts(), QStringList{});
+}
+
+QTEST_MAIN(tst_SilentModule)
+#include "tst_silentmodule.moc"
