@@ -10,7 +10,16 @@
 #include "protocol/uartdata.h"
 #include "ui_widget.h"
 
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
+
+namespace {
+// A full pane drops its oldest lines this many at a time. Each removal at the top lays the whole
+// pane out again (about 1 us a line of it): dropping one line per new one, as the document's own
+// block limit does, would cost some 25 ms a line once 20000 lines are shown.
+constexpr int exchangeLogTrimLines = 1000;
+} // namespace
 
 void Widget::my_readuart()
 {
@@ -89,5 +98,11 @@ void Widget::TimerResponseSlot()
 
 void Widget::appendExchangeLog(const QString &text, bool received)
 {
+    QTextDocument *log = ui->textBrowser->document();
+    if (log->blockCount() >= exchangeLogMaxLines) {
+        QTextCursor oldest(log);
+        oldest.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, exchangeLogTrimLines);
+        oldest.removeSelectedText();
+    }
     ui->textBrowser->append(protocol::exchangeLogLine(appclock::now(), text, received));
 }

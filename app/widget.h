@@ -24,7 +24,7 @@ public:
     ~Widget() override;
 
     // Bound of the message pane: the newest lines are kept, the oldest dropped. A poll writes two
-    // lines a second, so this keeps the last 2.8 hours of it, a few megabytes of document.
+    // lines a second, so this keeps the last 2.8 hours of it in about 16 MB.
     static constexpr int exchangeLogMaxLines = 20000;
 
 private slots:

@@ -12,7 +12,6 @@
 
 #include <QAbstractButton>
 #include <QElapsedTimer>
-#include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextDocument>
 #include <QTimer>
@@ -342,19 +341,26 @@ void tst_ReceivePath::pauseFreeStreamStaysBounded()
 
 void tst_ReceivePath::paneKeepsNewestLines()
 {
+    const int full = Widget::exchangeLogMaxLines;
     QStringList old;
-    for (int i = 0; i < Widget::exchangeLogMaxLines; ++i)
+    for (int i = 0; i < full; ++i)
         old << QStringLiteral("old %1").arg(i);
     pane()->setPlainText(old.join(QLatin1Char('\n')));
-    QCOMPARE(pane()->document()->blockCount(), Widget::exchangeLogMaxLines);
+    QCOMPARE(pane()->document()->blockCount(), full);
 
+    QStringList newLines;
     for (int reply = 1; reply <= 2; ++reply) {
+        newLines << stamp + QLatin1String("->RX  01030600fa01f40064b884");
         send(measurement);
-        QTRY_COMPARE_WITH_TIMEOUT(pane()->document()->firstBlock().text(),
-                                  QStringLiteral("old %1").arg(reply), patience);
-        QCOMPARE(pane()->document()->blockCount(), Widget::exchangeLogMaxLines);
-        QCOMPARE(pane()->document()->lastBlock().text(),
-                 stamp + QLatin1String("->RX  01030600fa01f40064b884"));
+        QTRY_COMPARE_WITH_TIMEOUT(receivedLines(), reply, patience);
+        const QStringList lines = paneLines();
+        QVERIFY(lines.size() <= full);
+        // The newest old lines and every new one stay, in order; the oldest went.
+        const int kept = int(lines.size()) - reply;
+        QVERIFY(kept > 0 && kept < full);
+        QCOMPARE(lines.first(), QStringLiteral("old %1").arg(full - kept));
+        QCOMPARE(lines.at(kept - 1), QStringLiteral("old %1").arg(full - 1));
+        QCOMPARE(lines.mid(kept), newLines);
     }
 }
 
