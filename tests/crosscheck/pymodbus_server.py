@@ -1,14 +1,8 @@
 #!/usr/bin/env python3
-"""A Modbus-RTU server from pymodbus with fixed holding registers, as an independent peer for
-Quorvel's measurement request.
+"""A pymodbus Modbus-RTU server with fixed holding registers, as an independent peer for Quorvel.
 
-    pymodbus_server.py --port /tmp/x --address 1 --registers=235,655,167 [--answer-address-read]
-
-With --answer-address-read it also answers the read of register 0x0100 sent to address 0 with
-its own address, as the sensor module does, so that a tool that reads the address on linking
-finds it.
-
-Prints "ready" on stdout once the port is open and then serves until killed.
+Like the sensor module, it also answers the read of the address register 0x0100 sent to
+address 0. Prints "ready" once the port is open, then serves until killed.
 """
 
 import argparse
@@ -24,30 +18,19 @@ from pymodbus.framer.rtu_framer import ModbusRtuFramer
 from pymodbus.server import StartAsyncSerialServer
 
 
-ADDRESS_REGISTER = 0x0100
-
-
-def register_value(text):
-    # Signed values travel as their 16-bit two's complement.
-    value = int(text)
-    if not -32768 <= value <= 65535:
-        raise argparse.ArgumentTypeError(f"{text} does not fit a 16-bit register")
-    return value & 0xFFFF
+def holding(start, values):
+    return ModbusSlaveContext(hr=ModbusSequentialDataBlock(start, values), zero_mode=True)
 
 
 async def serve(args):
-    block = ModbusSequentialDataBlock(0, args.registers)
-    slave = ModbusSlaveContext(hr=block, zero_mode=True)
-    slaves = {args.address: slave}
-    if args.answer_address_read:
-        address_block = ModbusSequentialDataBlock(ADDRESS_REGISTER, [args.address])
-        slaves[0] = ModbusSlaveContext(hr=address_block, zero_mode=True)
-    context = ModbusServerContext(slaves=slaves, single=False)
+    # Signed values travel as their 16-bit two's complement.
+    registers = [int(value) & 0xFFFF for value in args.registers.split(",")]
+    slaves = {args.address: holding(0, registers), 0: holding(0x0100, [args.address])}
     server = await StartAsyncSerialServer(
-        context=context,
+        context=ModbusServerContext(slaves=slaves, single=False),
         framer=ModbusRtuFramer,
         port=args.port,
-        baudrate=args.baudrate,
+        baudrate=9600,
         bytesize=8,
         parity="N",
         stopbits=1,
@@ -66,15 +49,8 @@ async def serve(args):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--port", required=True)
-    parser.add_argument("--baudrate", type=int, default=9600)
-    parser.add_argument("--address", type=int, default=1)
-    parser.add_argument(
-        "--registers",
-        type=lambda s: [register_value(v) for v in s.split(",")],
-        required=True,
-        help="comma-separated values of the holding registers from 0 on",
-    )
-    parser.add_argument("--answer-address-read", action="store_true")
+    parser.add_argument("--address", type=int, required=True)
+    parser.add_argument("--registers", required=True)
     return asyncio.run(serve(parser.parse_args()))
 
 
