@@ -1,15 +1,15 @@
 #pragma once
 
-// Shared pieces of the module-command tests: a linked window per test, a settable clock, and a
-// way to prove that a refused command put nothing on the line.
+// The module commands end to end: a fresh window per test, linked at 9600 bit/s to the simulated
+// module on a pseudo-terminal, with the clock the commands read held at a chosen instant.
 #include "app/clock.h"
 #include "linkedwindow.h"
 #include "simulatedmodule.h"
 
 #include <QAbstractButton>
-#include <QElapsedTimer>
-#include <QSerialPort>
-#include <QtTest>
+#include <QDateTime>
+#include <QObject>
+#include <QTextBrowser>
 
 #include <memory>
 
@@ -18,95 +18,59 @@ namespace opstest {
 // Every wait on the line or a timer: far beyond the longest interval involved (3 s), so that a
 // loaded machine only makes a test slower, never makes it fail.
 constexpr int patience = 15000;
+// Where the clock stands when the window is built; it presets its start time 300 s later.
+constexpr qint64 startUpSeconds = 0x65E6D2AD;
 
 inline QByteArray bytes(const char *hex)
 {
     return QByteArray::fromHex(hex);
 }
 
-// The clock the commands read, held at an instant the test chooses; the real one comes back
-// with the guard.
-class TestClock
-{
-public:
-    explicit TestClock(const QDateTime &at) : m_now(std::make_shared<QDateTime>(at))
-    {
-        auto now = m_now;
-        appclock::setSource([now] { return *now; });
-    }
-    ~TestClock() { appclock::setSource({}); }
-    TestClock(const TestClock &) = delete;
-    TestClock &operator=(const TestClock &) = delete;
+} // namespace opstest
 
-    void set(const QDateTime &at) { *m_now = at; }
+class tst_Operations : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    // tst_modbus.cpp: measurement, address and line speed
+    void modbusRequests_data();
+    void modbusRequests();
+    void addressRefused_data();
+    void addressRefused();
+    void pollRhythm();
+    void labels_data();
+    void labels();
+    void baudChangeAnswered();
+
+    // tst_logger.cpp: serial number and recording configuration
+    void serialNumberWrites_data();
+    void serialNumberWrites();
+    void unknownModelRefusesWrites();
+    void recordControls_data();
+    void recordControls();
+    void recordWrites_data();
+    void recordWrites();
+    void startTimeChecks_data();
+    void startTimeChecks();
 
 private:
-    std::shared_ptr<QDateTime> m_now;
+    template <class T = QAbstractButton> T *ui(const char *name) const
+    {
+        return m_lw->child<T>(name);
+    }
+    // By the name after "pushButton".
+    void click(const QByteArray &button) const { ui(("pushButton" + button).constData())->click(); }
+    QString exchangeLog() const { return m_lw->child<QTextBrowser>("textBrowser")->toPlainText(); }
+    void armForRefusal() const;
+    // A refused command: its "Error" boxes, then nothing on the line, and no deadline or poll
+    // behind it for longer than it would take (1000 ms, 1500 ms for a serial number).
+    void expectRefused(const QStringList &texts, int quietMs = 1200) const;
+    void chooseRecording(bool realtimeOnly, int startMode, const QString &rate) const;
+
+    QDateTime m_now; // what the commands take for the current time
+    std::unique_ptr<testsupport::LinkedWindow> m_lw;
 };
-
-// A window linked at 9600 bit/s to a fresh module whose log starts empty.
-inline std::unique_ptr<testsupport::LinkedWindow> linkedWindow()
-{
-    auto lw = std::make_unique<testsupport::LinkedWindow>();
-    if (!lw->isReady() || !lw->link())
-        return nullptr;
-    // The link's address read has its own deadline; let it pass before the test begins.
-    QTest::qWait(700);
-    lw->sim()->clearLog();
-    lw->watcher()->clear();
-    return lw;
-}
-
-inline QSerialPort *port(const testsupport::LinkedWindow &lw)
-{
-    return lw.widget()->findChild<QSerialPort *>();
-}
-
-inline void click(const testsupport::LinkedWindow &lw, const char *button)
-{
-    auto *b = lw.child<QAbstractButton>(button);
-    QVERIFY2(b, button);
-    b->click();
-}
-
-// Sends the read-address request and waits until the module has it. The line keeps order, so
-// whatever an earlier command wrote has arrived by then: the requests returned are everything
-// the window sent since the log was cleared, the marker last.
-inline QList<QByteArray> requestsUpToMarker(const testsupport::LinkedWindow &lw)
-{
-    static const QByteArray marker = bytes("0003010000018427");
-    const int before = int(lw.sim()->requests().size());
-    lw.child<QAbstractButton>("pushButtonAddressRead")->click();
-    // When the marker never comes, the caller's comparison shows what did.
-    (void)QTest::qWaitFor(
-        [&] {
-            const QList<QByteArray> r = lw.sim()->requests();
-            return r.size() > before && r.last() == marker;
-        },
-        patience);
-    return lw.sim()->requests();
-}
-
-// Milliseconds on `since` (started before the command, so that a delay is never measured
-// short) at which the module receives the next request that `matches`; -1 when none comes.
-template <class Match>
-qint64 msUntilRequest(const testsupport::LinkedWindow &lw, const QElapsedTimer &since,
-                      Match matches)
-{
-    qint64 at = -1;
-    QObject context;
-    QObject::connect(lw.sim(), &modsim::SimulatedModule::requestReceived, &context,
-                     [&](const QByteArray &request) {
-                         if (at < 0 && matches(request))
-                             at = since.elapsed();
-                     });
-    (void)QTest::qWaitFor([&] { return at >= 0; }, patience);
-    return at;
-}
-
-inline bool isMeasurementRequest(const QByteArray &request)
-{
-    return request.size() == 8 && request.at(1) == 0x03 && request.mid(2, 4) == bytes("00000003");
-}
-
-} // namespace opstest

@@ -47,6 +47,8 @@ public:
     {
         return m_widget ? m_widget->findChild<T *>(QString::fromLatin1(objectName)) : nullptr;
     }
+    // The window's serial port.
+    QSerialPort *port() const { return m_widget ? m_widget->findChild<QSerialPort *>() : nullptr; }
 
     // UartData is process-wide: each test starts from the record a fresh start would have.
     static void resetUartData();
