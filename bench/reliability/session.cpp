@@ -1,23 +1,28 @@
 // bench_session: Quorvel's main window in a measured process, linked through its real Link
 // button and settings dialog, for the figures scripts/bench prints.
 //
-//   bench_session reply-latency [--polls N]
+//   bench_session reply-latency [--polls N] [--full-pane]
 //       In-process simulated module: time from the module writing the last byte of a
 //       measurement reply to the window having shown it (labels set, and label painted).
-//   bench_session poll --port PATH [--seconds S] [--sample-seconds S] [--csv FILE]
+//   bench_session poll --port PATH [--seconds S] [--sample-seconds S] [--csv FILE] [--full-pane]
 //       1 Hz polling against the quorvel-modsim program on PATH: CPU time of this process, and
 //       its resident memory every sample period.
 //   bench_session log-memory [--lines N] [--max-seconds S]
 //       Resident memory while N exchange-log lines are written (one poll request each), or as
 //       many as S seconds allow.
 //
+// With --full-pane the message pane starts with as many lines as it keeps, as after hours of
+// polling, when every new line pushes the oldest out.
+//
 // Every figure is printed as key=value on a line of its own.
 #include "app/widget.h"
 #include "linkedwindow.h"
 #include "modalwatcher.h"
+#include "protocol/exchangelog.h"
 #include "simulatedmodule.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -119,6 +124,17 @@ void linkThroughButton(Widget *window, testsupport::ModalWatcher *watcher, const
         fail(QStringLiteral("the link to %1 did not read the module's address").arg(port));
 }
 
+// The state after some hours of polling: the message pane holds all the lines it keeps, and
+// every new line pushes the oldest out.
+void fillPane(QTextBrowser *log)
+{
+    const QString line = protocol::exchangeLogLine(QDateTime::currentDateTime(),
+                                                   QStringLiteral("01030000000305cb"), false);
+    while (log->document()->blockCount() < Widget::exchangeLogMaxLines)
+        log->append(line);
+    runEventLoop(500);
+}
+
 QString option(const QStringList &args, const QString &name, const QString &fallback = {})
 {
     const int at = int(args.indexOf(name));
@@ -142,6 +158,8 @@ int replyLatency(const QStringList &args)
     modsim::SimulatedModule *sim = fixture.sim();
     auto *label = child<QLabel>(window, "labelTemperature");
     auto *log = child<QTextBrowser>(window, "textBrowser");
+    if (args.contains(QStringLiteral("--full-pane")))
+        fillPane(log);
     QTest::mouseClick(child<QPushButton>(window, "pushButtonRead"), Qt::LeftButton);
 
     QElapsedTimer clock;
@@ -222,6 +240,7 @@ int poll(const QStringList &args)
     const int sampleSeconds =
         option(args, QStringLiteral("--sample-seconds"), QString::number(seconds)).toInt();
     const QString csvPath = option(args, QStringLiteral("--csv"));
+    const bool prefill = args.contains(QStringLiteral("--full-pane"));
     if (port.isEmpty() || seconds <= 0 || sampleSeconds <= 0)
         fail(QStringLiteral("poll needs --port PATH and positive durations"));
 
@@ -234,6 +253,8 @@ int poll(const QStringList &args)
     // The watcher's own timer would be counted as the tool's CPU time.
     watcher.reset();
     auto *log = child<QTextBrowser>(&window, "textBrowser");
+    if (prefill)
+        fillPane(log);
     QTest::mouseClick(child<QPushButton>(&window, "pushButtonRead"), Qt::LeftButton);
     // Let the first poll go out before the meter starts.
     runEventLoop(1500);

@@ -2,6 +2,8 @@
 // The receive buffer can never be cleared by a pause, so it must stay bounded on its own; the
 // window must keep answering; and the first reply after the flood must decode.
 #include "linkedwindow.h"
+#include "protocol/receivebuffer.h"
+#include "protocol/uartdata.h"
 #include "reliability.h"
 #include "simulatedmodule.h"
 
@@ -10,6 +12,7 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include <algorithm>
 #include <vector>
 
 using testsupport::LinkedWindow;
@@ -50,14 +53,17 @@ void tst_NoiseFlood::floodThenReply()
     reliability::runEventLoop(500);
     const long rssBefore = reliability::residentKb();
 
-    // A chain of 50 ms single-shot timers; each records how late it fired.
+    // A chain of 50 ms single-shot timers; each records how late it fired, and how much of
+    // the noise the receive buffer holds.
     std::vector<double> latenessMs;
+    int mostBuffered = 0;
     QElapsedTimer sinceArmed;
     QTimer probe;
     probe.setSingleShot(true);
     probe.setTimerType(Qt::PreciseTimer);
     connect(&probe, &QTimer::timeout, this, [&] {
         latenessMs.push_back(double(sinceArmed.nsecsElapsed()) / 1e6 - probePeriodMs);
+        mostBuffered = std::max(mostBuffered, int(UartData.RxBuffer.size()));
         sinceArmed.start();
         probe.start(probePeriodMs);
     });
@@ -72,10 +78,13 @@ void tst_NoiseFlood::floodThenReply()
     const long rssAfter = reliability::residentKb();
     const double p99 = reliability::percentile(latenessMs, 0.99);
     qInfo("%d ms of noise at %d bytes/s: %zu timer probes, lateness p50 %.2f ms, p99 %.2f ms, "
-          "max %.2f ms; RSS %ld kB -> %ld kB",
-          floodMs, floodBytesPerSecond, latenessMs.size(),
-          reliability::percentile(latenessMs, 0.5), p99, reliability::percentile(latenessMs, 1.0),
-          rssBefore, rssAfter);
+          "max %.2f ms; RSS %ld kB -> %ld kB; receive buffer at most %d bytes",
+          floodMs, floodBytesPerSecond, latenessMs.size(), reliability::percentile(latenessMs, 0.5),
+          p99, reliability::percentile(latenessMs, 1.0), rssBefore, rssAfter, mostBuffered);
+    // The noise did arrive, and the buffer kept to its bound.
+    QVERIFY(mostBuffered > 0);
+    QVERIFY2(mostBuffered <= protocol::receiveBufferBound,
+             qPrintable(QString::number(mostBuffered)));
     // A starved event loop would fire far fewer probes than the period allows.
     QVERIFY(latenessMs.size() > std::size_t(floodMs / probePeriodMs / 2));
     QVERIFY2(p99 <= probeLatenessBoundMs, qPrintable(QString::number(p99)));
@@ -92,7 +101,7 @@ void tst_NoiseFlood::floodThenReply()
     QTRY_COMPARE_WITH_TIMEOUT(temperature->text(), QStringLiteral("Temperature:-12.3℃"), 5000);
     QCOMPARE(humidity->text(), QStringLiteral("Humidity:87.6%"));
     // Decoded at the first reply, not after a few more polls cleared the way.
-    QCOMPARE(sim->replies().size(), 1);
+    QCOMPARE(int(sim->replies().size()), 1);
 }
 
 QTEST_MAIN(tst_NoiseFlood)

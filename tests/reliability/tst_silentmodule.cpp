@@ -41,21 +41,21 @@ void tst_SilentModule::unansweredCommand_data()
     QTest::newRow("address read") << QStringLiteral("pushButtonAddressRead")
                                   << QByteArray::fromHex("0003010000018427") << error
                                   << communicationError << 500;
-    QTest::newRow("address write") << QStringLiteral("pushButtonAddress")
-                                   << QByteArray::fromHex("0006010000") << error
-                                   << communicationError << 500;
+    QTest::newRow("address write")
+        << QStringLiteral("pushButtonAddress") << QByteArray::fromHex("0006010000") << error
+        << communicationError << 500;
     QTest::newRow("baud change") << QStringLiteral("pushButtonBaudRate")
-                                 << QByteArray::fromHex("0006010100") << error
-                                 << communicationError << 500;
-    QTest::newRow("device info read") << QStringLiteral("pushButtonReadSN")
-                                      << QByteArray::fromHex("7b220a000a227d") << error
-                                      << communicationError << 500;
-    QTest::newRow("serial number, clock") << QStringLiteral("pushButtonAUTO")
-                                          << QByteArray::fromHex("7b22aa07") << error
-                                          << communicationError << 1500;
-    QTest::newRow("serial number, typed") << QStringLiteral("pushButtonMANU")
-                                          << QByteArray::fromHex("7b22aa07") << error
-                                          << communicationError << 1500;
+                                 << QByteArray::fromHex("0006010100") << error << communicationError
+                                 << 500;
+    QTest::newRow("device info read")
+        << QStringLiteral("pushButtonReadSN") << QByteArray::fromHex("7b220a000a227d") << error
+        << communicationError << 500;
+    QTest::newRow("serial number, clock")
+        << QStringLiteral("pushButtonAUTO") << QByteArray::fromHex("7b22aa07") << error
+        << communicationError << 1500;
+    QTest::newRow("serial number, typed")
+        << QStringLiteral("pushButtonMANU") << QByteArray::fromHex("7b22aa07") << error
+        << communicationError << 1500;
     QTest::newRow("record read") << QStringLiteral("pushButtonReadRecord")
                                  << QByteArray::fromHex("7b221a001a227d") << error
                                  << communicationError << 500;
@@ -66,8 +66,8 @@ void tst_SilentModule::unansweredCommand_data()
                            << communicationError << 1800;
     // A poll arms no deadline: an unanswered one is not reported.
     QTest::newRow("measurement poll")
-        << QStringLiteral("pushButtonRead") << QByteArray::fromHex("01030000000305cb")
-        << QString() << QString() << 0;
+        << QStringLiteral("pushButtonRead") << QByteArray::fromHex("01030000000305cb") << QString()
+        << QString() << 0;
 }
 
 void tst_SilentModule::unansweredCommand()
@@ -92,8 +92,8 @@ void tst_SilentModule::unansweredCommand()
     QElapsedTimer sincePressed;
     sincePressed.start();
     if (button.isEmpty()) {
-        watcher->setDialogHandler(testsupport::acceptLinkDialog(fixture.portName(),
-                                                                QStringLiteral("AUTO")));
+        watcher->setDialogHandler(
+            testsupport::acceptLinkDialog(fixture.portName(), QStringLiteral("AUTO")));
         QTest::mouseClick(fixture.child<QPushButton>("pushButtonLink"), Qt::LeftButton);
         watcher->setDialogHandler({});
     } else {
