@@ -17,6 +17,7 @@
 // Every figure is printed as key=value on a line of its own.
 #include "app/widget.h"
 #include "linkedwindow.h"
+#include "measure.h"
 #include "modalwatcher.h"
 #include "protocol/exchangelog.h"
 #include "simulatedmodule.h"
@@ -44,52 +45,14 @@
 
 namespace {
 
+using testsupport::cpuSeconds;
+using testsupport::percentile;
+using testsupport::residentKb;
+using testsupport::runEventLoop;
+
 constexpr int linkTimeoutMs = 10000;
 // A poll whose reply has not been shown by then counts as lost (none should be).
 constexpr int replyTimeoutMs = 1000;
-
-long residentKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval &t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-double percentile(std::vector<double> values, double share)
-{
-    if (values.empty())
-        return NAN;
-    std::sort(values.begin(), values.end());
-    const auto at = std::size_t(std::ceil(share * double(values.size()))) - 1;
-    return values[std::min(at, values.size() - 1)];
-}
-
-// QTest::qWait and qWaitFor sleep 10 ms between passes over the event queue, which would show
-// up both as latency and as wake-ups; a real event loop runs the way the program does.
-void runEventLoop(int ms, QEventLoop *loop = nullptr)
-{
-    QEventLoop own;
-    QEventLoop *running = loop ? loop : &own;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    deadline.setTimerType(Qt::PreciseTimer); // a coarse timer may end a period 5 % early
-    QObject::connect(&deadline, &QTimer::timeout, running, &QEventLoop::quit);
-    deadline.start(ms);
-    running->exec();
-}
 
 void print(const char *key, double value)
 {
