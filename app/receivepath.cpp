@@ -24,12 +24,17 @@ constexpr int exchangeLogTrimLines = 1000;
 void Widget::my_readuart()
 {
     clearTimer->start(timing::silenceClearsBuffer);
-    const protocol::Reply reply = protocol::receiveChunk(UartData.RxBuffer, serialPort->readAll());
+    const QByteArray chunk = serialPort->readAll();
+    unclaimedBytes += chunk.size();
+    emit bytesReceived(chunk.size());
+    const protocol::Reply reply = protocol::receiveChunk(UartData.RxBuffer, chunk);
 
     using protocol::ReplyKind;
-    switch (reply.kind) {
-    case ReplyKind::Wait:
+    if (reply.kind == ReplyKind::Wait)
         return;
+    unclaimedBytes = 0;
+
+    switch (reply.kind) {
     case ReplyKind::DeviceInfo:
         UartData.LoggerModel = reply.loggerModel;
         UartData.SerialNumber = reply.serialNumber;
@@ -57,6 +62,7 @@ void Widget::my_readuart()
             UartData.WetBulbTemp = reply.wetBulbTemp;
         UartData.ResponseFlag = true;
         showMeasurement(withWetBulb);
+        noteMeasurementReply();
         break;
     }
     case ReplyKind::Address:
@@ -68,6 +74,7 @@ void Widget::my_readuart()
         UartData.ResponseFlag = true;
         break;
     case ReplyKind::OtherModbus:
+    case ReplyKind::Wait:
         break;
     }
 
@@ -75,12 +82,16 @@ void Widget::my_readuart()
     // the buffer.
     if (protocol::isModbus(reply.kind))
         appendExchangeLog(frames::hexText(reply.frame), true);
+    emit replyRecognised(reply);
 }
 
 void Widget::TimerClearSlot()
 {
     clearTimer->stop();
     UartData.RxBuffer.clear();
+    if (unclaimedBytes > 0)
+        emit bytesDiscarded(unclaimedBytes);
+    unclaimedBytes = 0;
 }
 
 void Widget::TimerResponseSlot()

@@ -15,6 +15,8 @@ constexpr int initialBaudRateIndex = 3;
 Widget::Widget(QWidget *parent) : QWidget(parent), ui(new Ui::Widget)
 {
     ui->setupUi(this);
+    qRegisterMetaType<protocol::RequestKind>();
+    qRegisterMetaType<protocol::Reply>();
 
     versionSuffix = makeVersionSuffix(BuildDate, BuildTime);
     setWindowTitle(tr("Quorvel") + QLatin1String("  ") + versionSuffix);
@@ -26,6 +28,11 @@ Widget::Widget(QWidget *parent) : QWidget(parent), ui(new Ui::Widget)
     autoBaudTimer = new QTimer(this);
     delayTimer = new QTimer(this);
     settingResponseTimer = new QTimer(this);
+    // The module's deadlines, the silence and the poll's rhythm are a contract: a coarse timer
+    // may fire up to 5 % early and report "Communication error!" for a reply that came in time.
+    for (QTimer *timer :
+         {clearTimer, responseTimer, humitureTimer, autoBaudTimer, settingResponseTimer})
+        timer->setTimerType(Qt::PreciseTimer);
 
     ui->comboBoxBaudRate->setCurrentIndex(initialBaudRateIndex);
     ui->dateTimeEditstarttime->setDisplayFormat(QStringLiteral("yyyy/MM/dd hh:mm:ss"));

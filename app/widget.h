@@ -1,5 +1,8 @@
 #pragma once
 
+#include "protocol/requestkind.h"
+
+#include <QDateTime>
 #include <QSerialPort>
 #include <QString>
 #include <QWidget>
@@ -26,6 +29,21 @@ public:
     // Bound of the message pane: the newest lines are kept, the oldest dropped. A poll writes two
     // lines a second, so this keeps the last 2.8 hours of it in about 16 MB.
     static constexpr int exchangeLogMaxLines = 20000;
+
+signals:
+    // What happens on the line, for listeners such as the monitor. Emitted where the handlers
+    // already act; nothing the window does depends on anyone listening.
+    void requestSent(protocol::RequestKind kind, const QByteArray &frame);
+    void replyRecognised(const protocol::Reply &reply);
+    void bytesReceived(qint64 count);
+    // Bytes the silence cleared out of the receive buffer without their forming a reply.
+    void bytesDiscarded(qint64 count);
+    void pollingChanged(bool polling);
+    void portOpened(const QString &portName, qint32 speed);
+    void portClosed();
+    void portLost(const QString &portName);
+    // The lost port came back and was reopened without the operator's help.
+    void portReconnected(const QString &portName, qint32 speed);
 
 private slots:
     void PushButtonLinkSlot();
@@ -59,9 +77,13 @@ private:
     void appendExchangeLog(const QString &text, bool received);
 
     // operations/
-    void sendModbusRequest(const QByteArray &frame);
+    void writeRequest(protocol::RequestKind kind, const QByteArray &frame);
+    void sendModbusRequest(protocol::RequestKind kind, const QByteArray &frame);
     bool addressFromField(quint8 &address, QString &rejection) const;
     void showMeasurement(bool withWetBulb);
+    void notePollSent();
+    void noteMeasurementReply();
+    void showValuesStale(bool stale);
     void showAddress();
     void showDeviceInfo();
     void SendUartSNOrder();
@@ -84,4 +106,9 @@ private:
     Ui::Widget *ui = nullptr;
 
     bool portLossPending = false; // a lost port's error burst is reported once
+    qint64 unclaimedBytes = 0;    // received since the last recognised reply
+    // The live values go grey when the module stops answering the poll.
+    bool pollAwaitingReply = false;
+    int unansweredPolls = 0;
+    QDateTime silentSince; // the last measurement reply, or before any the first poll
 };

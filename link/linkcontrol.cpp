@@ -17,7 +17,10 @@ void Widget::PushButtonLinkSlot()
 {
     // A probe still running would reopen the old port behind the dialog at its next step.
     autoBaudTimer->stop();
-    serialPort->close();
+    if (serialPort->isOpen()) {
+        serialPort->close();
+        emit portClosed();
+    }
     SerialportSettingDialog dialog;
     if (dialog.exec() != QDialog::Accepted)
         return;
@@ -34,7 +37,7 @@ void Widget::openSerialLink()
     portLossPending = false;
     serialPort->setPortName(UartData.PortName);
     // A failed open is not reported here: the reply deadline of the address read says it.
-    serialPort->open(QIODevice::ReadWrite);
+    const bool opened = serialPort->open(QIODevice::ReadWrite);
     serialPort->setBaudRate(UartData.BaudRate, QSerialPort::AllDirections);
     // The module speaks 8N1 only; the dialog's data bits, parity and stop bits are not applied.
     serialPort->setDataBits(QSerialPort::Data8);
@@ -42,6 +45,8 @@ void Widget::openSerialLink()
     serialPort->setStopBits(QSerialPort::OneStop);
     serialPort->setFlowControl(QSerialPort::NoFlowControl);
     connect(serialPort, &QSerialPort::readyRead, this, &Widget::my_readuart, Qt::UniqueConnection);
+    if (opened)
+        emit portOpened(UartData.PortName, UartData.BaudRate);
     if (!UartData.ReopenFlag)
         PushButtonAddressReadSlot();
 }
@@ -93,7 +98,16 @@ void Widget::dropLostPort()
 {
     serialPort->close();
     // The poll would go on showing the last values as if they were live.
+    const bool wasPolling = ui->pushButtonRead->text() == tr("Stop");
     humitureTimer->stop();
     ui->pushButtonRead->setText(tr("Read"));
+    // One pulled cable, one message: a pending reply deadline or probe step would add its own.
+    responseTimer->stop();
+    settingResponseTimer->stop();
+    autoBaudTimer->stop();
+    UartData.ReopenFlag = false;
+    emit portLost(serialPort->portName());
+    if (wasPolling)
+        emit pollingChanged(false);
     showMessage(tr("Error"), tr("The serial port was disconnected!"));
 }

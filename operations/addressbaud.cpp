@@ -16,9 +16,16 @@ constexpr int lowestAddress = 1;
 constexpr int highestAddress = 247;
 } // namespace
 
-void Widget::sendModbusRequest(const QByteArray &frame)
+void Widget::writeRequest(protocol::RequestKind kind, const QByteArray &frame)
 {
+    // The result is not examined: a request lost with the port shows as a missing reply.
     serialPort->write(frame);
+    emit requestSent(kind, frame);
+}
+
+void Widget::sendModbusRequest(protocol::RequestKind kind, const QByteArray &frame)
+{
+    writeRequest(kind, frame);
     responseTimer->start(timing::replyDeadline);
     UartData.ResponseFlag = false;
     appendExchangeLog(frames::hexText(frame), false);
@@ -46,7 +53,7 @@ bool Widget::addressFromField(quint8 &address, QString &rejection) const
 
 void Widget::PushButtonAddressReadSlot()
 {
-    sendModbusRequest(frames::readAddressRequest());
+    sendModbusRequest(protocol::RequestKind::ReadAddress, frames::readAddressRequest());
 }
 
 void Widget::PushButtonAddressSlot()
@@ -58,14 +65,14 @@ void Widget::PushButtonAddressSlot()
         return;
     }
     // UartData.Address follows the module's answer or the next poll, not the request.
-    sendModbusRequest(frames::writeAddressRequest(address));
+    sendModbusRequest(protocol::RequestKind::WriteAddress, frames::writeAddressRequest(address));
 }
 
 void Widget::PushButtonBaudRateSlot()
 {
     const quint8 code = quint8(ui->comboBoxBaudRate->currentIndex() + 1);
     qCDebug(lcModule) << "baud code" << int(code);
-    sendModbusRequest(frames::writeBaudCodeRequest(code));
+    sendModbusRequest(protocol::RequestKind::WriteLineSpeed, frames::writeBaudCodeRequest(code));
     // The link follows once the module has answered at the old speed (TimerResponseSlot).
     UartData.ReopenFlag = true;
     if (const auto speed = protocol::speedOfBaudCode(code))

@@ -1,6 +1,7 @@
 // The live-value poll and its display.
 #include "app/widget.h"
 
+#include "app/clock.h"
 #include "app/timing.h"
 #include "protocol/frames.h"
 #include "protocol/uartdata.h"
@@ -18,6 +19,10 @@ QString tenths(int value)
 
 const QString celsius = QString(QChar(0x2103)); // DEGREE CELSIUS, one character
 
+// Polls in a row without a measurement reply before the values are shown as old. A box would
+// come every second on a cut wire, so the labels say it instead.
+constexpr int unansweredPollsBeforeStale = 3;
+
 } // namespace
 
 // The caption is the poll's only state: "Read" while idle, "Stop" while polling.
@@ -26,9 +31,12 @@ void Widget::PushButtonReadSlot()
     if (ui->pushButtonRead->text() == tr("Read")) {
         ui->pushButtonRead->setText(tr("Stop"));
         humitureTimer->start(timing::pollPeriod);
+        pollAwaitingReply = false; // the last poll of an earlier run had its chance
+        emit pollingChanged(true);
     } else {
         ui->pushButtonRead->setText(tr("Read"));
         humitureTimer->stop();
+        emit pollingChanged(false);
     }
 }
 
@@ -46,13 +54,15 @@ void Widget::ReadHumitureOrder()
         // stack a second box on the first.
         ui->pushButtonRead->setText(tr("Read"));
         humitureTimer->stop();
+        emit pollingChanged(false);
         showMessage(tr("Error"), rejection);
         return;
     }
     UartData.Address = address;
+    notePollSent();
 
     const QByteArray frame = frames::measurementRequest(address);
-    serialPort->write(frame);
+    writeRequest(protocol::RequestKind::Measurement, frame);
     UartData.ResponseFlag = false;
     appendExchangeLog(frames::hexText(frame), false);
 }
@@ -64,4 +74,34 @@ void Widget::showMeasurement(bool withWetBulb)
     ui->labelDewTemp->setText(tr("DewTemp:") + tenths(UartData.DewTemp) + celsius);
     if (withWetBulb)
         ui->labelWetBulbTemp->setText(tr("WetBulbTemp:") + tenths(UartData.WetBulbTemp) + celsius);
+}
+
+void Widget::notePollSent()
+{
+    if (!silentSince.isValid())
+        silentSince = appclock::now();
+    if (pollAwaitingReply && ++unansweredPolls == unansweredPollsBeforeStale)
+        showValuesStale(true);
+    pollAwaitingReply = true;
+}
+
+void Widget::noteMeasurementReply()
+{
+    silentSince = appclock::now();
+    pollAwaitingReply = false;
+    if (unansweredPolls >= unansweredPollsBeforeStale)
+        showValuesStale(false);
+    unansweredPolls = 0;
+}
+
+void Widget::showValuesStale(bool stale)
+{
+    const QString since =
+        stale ? tr("No reply since %1").arg(silentSince.toString(QStringLiteral("hh:mm:ss")))
+              : QString();
+    for (QLabel *label :
+         {ui->labelTemperature, ui->labelHumidity, ui->labelDewTemp, ui->labelWetBulbTemp}) {
+        label->setEnabled(!stale);
+        label->setToolTip(since);
+    }
 }

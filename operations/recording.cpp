@@ -35,7 +35,7 @@ std::optional<quint32> moduleSeconds(const QDateTime &dateTime)
 
 void Widget::PushButtonReadRecordSlot()
 {
-    serialPort->write(frames::readRecordConfigRequest());
+    writeRequest(protocol::RequestKind::ReadRecording, frames::readRecordConfigRequest());
     responseTimer->start(timing::replyDeadline);
     UartData.ResponseFlag = false;
     humitureTimer->start(timing::pollPauseAfterRecordCommand);
@@ -82,8 +82,9 @@ void Widget::SendUartRecordOrder()
     qCDebug(lcModule) << "timesec" << *now;
     qCDebug(lcModule) << "starttime" << *start;
 
-    serialPort->write(frames::writeRecordConfigRequest(*now, UartData.RecordMode,
-                                                       UartData.SampleInterval, *start));
+    writeRequest(protocol::RequestKind::WriteRecording,
+                 frames::writeRecordConfigRequest(*now, UartData.RecordMode,
+                                                  UartData.SampleInterval, *start));
     settingResponseTimer->start(timing::settingReplyDeadline);
     UartData.SettingFlag = false;
 }

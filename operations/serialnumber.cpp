@@ -18,7 +18,7 @@ const QString clockSerialNumberFormat = QStringLiteral("yyMMddhhmmss");
 
 void Widget::PushButtonReadSNSlot()
 {
-    serialPort->write(frames::readDeviceInfoRequest());
+    writeRequest(protocol::RequestKind::DeviceInfo, frames::readDeviceInfoRequest());
     responseTimer->start(timing::replyDeadline);
     UartData.ResponseFlag = false;
     humitureTimer->start(timing::pollPeriod);
@@ -53,7 +53,8 @@ void Widget::PushButtonMANUSetupSlot()
 
 void Widget::SendUartSNOrder()
 {
-    serialPort->write(frames::writeSerialNumberRequest(UartData.ModelCode, UartData.SerialNumber));
+    writeRequest(protocol::RequestKind::WriteSerialNumber,
+                 frames::writeSerialNumberRequest(UartData.ModelCode, UartData.SerialNumber));
     responseTimer->start(timing::serialNumberReplyDeadline);
     UartData.ResponseFlag = false;
 }

@@ -1,5 +1,6 @@
 #include "protocol/receivebuffer.h"
 
+#include "protocol/frames.h"
 #include "protocol/logging.h"
 
 namespace protocol {
@@ -11,8 +12,16 @@ void boundReceiveBuffer(QByteArray &buffer)
         buffer.remove(longestModbusReply, excess);
 }
 
+bool startsNextLoggerFrame(const QByteArray &buffer, const QByteArray &chunk)
+{
+    return chunk.startsWith(QByteArray::fromRawData(frames::loggerOpen, 2)) &&
+           isLogger(recognizeReply(buffer).kind);
+}
+
 Reply receiveChunk(QByteArray &buffer, const QByteArray &chunk)
 {
+    if (startsNextLoggerFrame(buffer, chunk))
+        buffer.clear();
     buffer.append(chunk);
     boundReceiveBuffer(buffer);
     qCDebug(lcWire) << "rx" << buffer.toHex();

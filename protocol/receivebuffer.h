@@ -20,8 +20,14 @@ inline constexpr int receiveBufferBound = longestModbusReply + 2;
 // Cuts the middle out of a buffer longer than receiveBufferBound.
 void boundReceiveBuffer(QByteArray &buffer);
 
+// Whether `chunk` goes into a fresh buffer: it opens a logger frame (7B 22) while the buffer
+// holds one already decoded. Otherwise a second logger reply that comes before the line falls
+// silent would end the buffer in 22 7D again and decode as the first one once more.
+bool startsNextLoggerFrame(const QByteArray &buffer, const QByteArray &chunk);
+
 // Appends a chunk, bounds the buffer and examines it as a whole. A recognised Modbus reply is
-// done and leaves the buffer; a logger frame stays, to be cleared when the line falls silent.
+// done and leaves the buffer; a logger frame stays, to be cleared when the line falls silent,
+// so that one arriving in pieces (one of which may end in 22 7D) is still decoded once whole.
 Reply receiveChunk(QByteArray &buffer, const QByteArray &chunk);
 
 } // namespace protocol

@@ -26,6 +26,8 @@ ensure_packages() {
 configure_and_build() {
     local dir=$1
     shift
+    # A compiler cache, where there is one, makes rebuilds of unchanged sources nearly free.
+    command -v ccache >/dev/null && set -- -DCMAKE_CXX_COMPILER_LAUNCHER=ccache "$@"
     cmake -S "$QUORVEL_ROOT" -B "$dir" -G Ninja "$@" >/dev/null
     cmake --build "$dir" --parallel "$(nproc)"
 }

@@ -175,6 +175,10 @@
         <translation>实时数据</translation>
     </message>
     <message>
+        <source>No reply since %1</source>
+        <translation>自 %1 起无应答</translation>
+    </message>
+    <message>
         <source>Temperature:</source>
         <translation>温度：</translation>
     </message>

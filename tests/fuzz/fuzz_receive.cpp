@@ -1,7 +1,8 @@
 // The module's side of the line is not to be trusted: any bytes, cut into any arrivals, go
 // through protocol::receiveChunk() as my_readuart feeds it. Besides the sanitizers' findings, an
 // arrival that the bounded buffer recognises differently from one that kept every byte since
-// the last pause, or a buffer beyond its bound, is a finding.
+// the last pause or the last logger frame that a new one followed, or a buffer beyond its
+// bound, is a finding.
 //
 // Input: a control byte, then that many bytes of one arrival (fewer at the end of the input);
 // a control byte of 0 is a pause long enough for the silence timer to clear the buffer.
@@ -55,6 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         pos += length;
 
         const protocol::Reply got = protocol::receiveChunk(buffer, chunk);
+        if (protocol::startsNextLoggerFrame(unbounded, chunk))
+            unbounded.clear();
         unbounded.append(chunk);
         const protocol::Reply want = protocol::recognizeReply(unbounded);
         if (protocol::isModbus(want.kind))

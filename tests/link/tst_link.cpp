@@ -342,7 +342,8 @@ void tst_Link::probe()
         QVERIFY2(gap >= probeStepMs * 8 / 10, qPrintable(QString::number(gap)));
     }
     const qint64 verdict = shownAt - line.bursts.first().atMs;
-    QVERIFY2(verdict >= steps * probeStepMs * 9 / 10 - 50, qPrintable(QString::number(verdict)));
+    // Precise timers never end early; the first request's way to the module is the margin.
+    QVERIFY2(verdict >= steps * probeStepMs - 50, qPrintable(QString::number(verdict)));
     QVERIFY2(verdict <= steps * probeStepMs + 1500, qPrintable(QString::number(verdict)));
 
     // Nothing more: no further step, and no reply deadline reports during or after the probe.

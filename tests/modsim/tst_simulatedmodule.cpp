@@ -32,6 +32,8 @@ private slots:
     void splitReplyArrivesInPieces();
     void faults();
     void vanishAndRestore();
+    void linkReplacesOnlyASymbolicLink_data();
+    void linkReplacesOnlyASymbolicLink();
 
 private:
     bool open(const QString &portName);
@@ -158,6 +160,43 @@ void TestSimulatedModule::vanishAndRestore()
     QVERIFY2(open(link), qPrintable(m_port->errorString()));
     send(frames::readAddressRequest());
     QTRY_COMPARE_WITH_TIMEOUT(m_received.toHex(), QByteArray("01030200017984"), replyTimeoutMs);
+}
+
+void TestSimulatedModule::linkReplacesOnlyASymbolicLink_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("symbolic link") << "link" << true;
+    QTest::newRow("regular file") << "file" << false;
+    QTest::newRow("directory") << "dir" << false;
+}
+
+void TestSimulatedModule::linkReplacesOnlyASymbolicLink()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, replaced);
+    const QString path = m_dir.filePath(kind);
+    QFile file(path);
+    if (kind == QLatin1String("link"))
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), path));
+    else if (kind == QLatin1String("dir"))
+        QVERIFY(QDir().mkdir(path));
+    else if (!file.open(QIODevice::WriteOnly) || file.write("keep me") != 7 || !file.flush())
+        QFAIL("cannot write the file");
+    file.close();
+
+    SimulatedModule other;
+    QCOMPARE(other.start(path), replaced);
+    QCOMPARE(QFileInfo(path).symLinkTarget() != QLatin1String("/dev/null") &&
+                 QFileInfo(path).isSymLink(),
+             replaced);
+    if (!replaced)
+        QVERIFY2(other.errorString().contains(QLatin1String("not a symbolic link")),
+                 qPrintable(other.errorString()));
+    if (kind == QLatin1String("file")) {
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("keep me"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSimulatedModule)

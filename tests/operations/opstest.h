@@ -50,6 +50,7 @@ private slots:
     void serialNumberWrites_data();
     void serialNumberWrites();
     void unknownModelRefusesWrites();
+    void loggerRepliesBackToBack();
     void recordControls_data();
     void recordControls();
     void recordWrites_data();

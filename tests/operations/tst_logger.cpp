@@ -80,6 +80,23 @@ void tst_Operations::unknownModelRefusesWrites()
     expectRefused({selectType, selectType}, 1700);
 }
 
+void tst_Operations::loggerRepliesBackToBack()
+{
+    // The second reply comes while the first still waits in the receive buffer for the silence:
+    // both are shown, and neither command reports a failure.
+    m_lw->sim()->module().setRecording(2, 7200);
+    auto *serial = ui<QLineEdit>("lineEditSN");
+    serial->clear();
+    click("ReadSN");
+    QTRY_COMPARE_WITH_TIMEOUT(serial->text(), QStringLiteral("240517103001"), patience);
+    QTest::qWait(200);
+    click("ReadRecord");
+    QTRY_COMPARE_WITH_TIMEOUT(ui<QComboBox>("sample_ratecomboBox")->currentText(),
+                              QStringLiteral("2h"), patience);
+    QTest::qWait(800);
+    QCOMPARE(m_lw->watcher()->texts(), QStringList{});
+}
+
 void tst_Operations::recordControls_data()
 {
     // The operator's choice (with rate "2min"), then, for mode >= 0, the module's reply to a
@@ -174,14 +191,15 @@ void tst_Operations::recordWrites()
     QTRY_COMPARE_WITH_TIMEOUT(m_lw->sim()->requests(), QList<QByteArray>{request}, patience);
     // The outcome comes at the write's own deadline, whenever the reply came.
     QTRY_COMPARE_WITH_TIMEOUT(m_lw->watcher()->count(), 1, patience);
-    QVERIFY2(sinceClick.elapsed() >= 900, qPrintable(QString::number(sinceClick.elapsed())));
+    QVERIFY2(sinceClick.elapsed() >= 1000, qPrintable(QString::number(sinceClick.elapsed())));
     QCOMPARE(m_lw->watcher()->messages().first().title,
              answered ? QStringLiteral("Succeed") : QStringLiteral("Failed"));
     QCOMPARE(m_lw->watcher()->messages().first().text,
              answered ? succeeded : QStringLiteral("Setting failed, please try again!"));
     // Both record buttons stay locked for two seconds, and no other box follows.
     QTRY_VERIFY_WITH_TIMEOUT(setup->isEnabled() && read->isEnabled(), patience);
-    QVERIFY2(sinceClick.elapsed() >= 1850, qPrintable(QString::number(sinceClick.elapsed())));
+    // The lock-out runs on a coarse timer, which may end 5 % early.
+    QVERIFY2(sinceClick.elapsed() >= 1900, qPrintable(QString::number(sinceClick.elapsed())));
     QCOMPARE(m_lw->watcher()->count(), 1);
 }
 

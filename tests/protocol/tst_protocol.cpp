@@ -327,6 +327,7 @@ void tst_Protocol::splitArrivals_data()
     QTest::addColumn<QByteArrayList>("chunks");
     QTest::addColumn<QStringList>("expected"); // one per arrival
     QTest::addColumn<QByteArray>("left");      // in the buffer after the last arrival
+    const QByteArray innerClose = QByteArray(deviceInfo).replace(14, 2, hex("22 7d"));
 
     QTest::newRow("split after the fifth byte")
         << QByteArrayList{measurement.left(5), measurement.mid(5)} << waitsThen(1, measured)
@@ -341,11 +342,17 @@ void tst_Protocol::splitArrivals_data()
     QTest::newRow("exception reply is taken out")
         << QByteArrayList{hex("01 83 02 c0 f1")} << QStringList{QStringLiteral("OtherModbus")}
         << QByteArray();
-    // A logger frame stays; bytes behind it wait until they end in 22 7D again.
-    QTest::newRow("logger frame decodes again behind later bytes")
-        << QByteArrayList{deviceInfo, hex("01 02"), hex("22 7d")}
-        << QStringList{deviceInfoDecoded, QStringLiteral("Wait"), deviceInfoDecoded}
-        << deviceInfo + hex("01 02 22 7d");
+    // A second logger reply before the silence is decoded on its own, not as the first again.
+    QTest::newRow("logger reply behind a decoded one")
+        << QByteArrayList{deviceInfo, recordConfig}
+        << QStringList{deviceInfoDecoded, QStringLiteral("RecordConfig mode=2 interval=300")}
+        << recordConfig;
+    // A piece that ends in 22 7D inside a frame: the rest still joins it.
+    QTest::newRow("logger frame split after an inner 22 7d")
+        << QByteArrayList{innerClose.left(16), innerClose.mid(16)}
+        << QStringList{QStringLiteral("DeviceInfo model=8133 sn=1503227d"),
+                       QStringLiteral("DeviceInfo model=8133 sn=1503227d0709")}
+        << innerClose;
     QTest::newRow("0x2C frame, the first 100 bytes closing like a frame")
         << inChunks(longFrameClosingEarly(), 100) << waitsThen(1, QStringLiteral("OtherLogger"))
         << longFrameClosingEarly();
@@ -445,6 +452,8 @@ void tst_Protocol::boundChangesNoRecognition()
         pending.remove(0, size);
 
         const protocol::Reply got = protocol::receiveChunk(bounded, chunk);
+        if (protocol::startsNextLoggerFrame(unbounded, chunk))
+            unbounded.clear();
         unbounded += chunk;
         const protocol::Reply want = protocol::recognizeReply(unbounded);
         if (unbounded.size() > receiveBufferBound && want.kind != protocol::ReplyKind::Wait)

@@ -1,6 +1,7 @@
 #include "pseudoterminal.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -90,7 +91,16 @@ bool PseudoTerminal::open(const QString &linkPath)
     ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
 
     if (!linkPath.isEmpty()) {
-        QFile::remove(linkPath);
+        // Only a symbolic link is ours to replace: --link ~/notes.txt must not delete a file.
+        const QFileInfo existing(linkPath);
+        if (existing.isSymLink()) {
+            QFile::remove(linkPath);
+        } else if (existing.exists()) {
+            m_error = QLatin1String("refusing to replace ") + linkPath +
+                      QLatin1String(": it exists and is not a symbolic link");
+            close();
+            return false;
+        }
         if (!QFile::link(m_slavePath, linkPath)) {
             m_error = QLatin1String("cannot create the link ") + linkPath;
             close();
