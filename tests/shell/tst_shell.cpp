@@ -9,6 +9,7 @@
 #include <QDateTimeEdit>
 #include <QDir>
 #include <QGroupBox>
+#include <QMap>
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -26,6 +27,8 @@ private slots:
     void freshWindow();
     void catalogue_data();
     void catalogue();
+    void installedCatalogue_data();
+    void installedCatalogue();
 };
 
 void tst_Shell::buildStamp_data()
@@ -132,6 +135,48 @@ void tst_Shell::catalogue()
                  QLatin1String("Record "),
              !present);
     QCoreApplication::removeTranslator(&translator);
+}
+
+void tst_Shell::installedCatalogue_data()
+{
+    // Where a Chinese.qm exists: below the working directory ("Qm/"), beside the program
+    // ("bin/Qm/"), in the installation's data folder ("share/"); the user's languages; and
+    // which of them is loaded.
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<QStringList>("languages");
+    QTest::addColumn<QString>("loaded");
+    const QStringList all{"Qm", "bin/Qm", "share"};
+    QTest::newRow("working dir, English user") << all << QStringList{"en-US"} << "Qm";
+    QTest::newRow("installed, English user")
+        << QStringList(all.mid(1)) << QStringList{"en-US", "zh-CN"} << "";
+    QTest::newRow("beside the program")
+        << QStringList(all.mid(1)) << QStringList{"zh-CN"} << "bin/Qm";
+    QTest::newRow("data folder") << QStringList(all.mid(2)) << QStringList{"zh-Hans-CN", "zh"}
+                                 << "share";
+    QTest::newRow("German, then Chinese")
+        << QStringList(all.mid(2)) << QStringList{"de-DE", "zh-TW"} << "share";
+    QTest::newRow("not Chinese") << QStringList(all.mid(2)) << QStringList{"zha", "de"} << "";
+    QTest::newRow("none installed") << QStringList{} << QStringList{"zh-CN"} << "";
+}
+
+void tst_Shell::installedCatalogue()
+{
+    QFETCH(QStringList, present);
+    QFETCH(QStringList, languages);
+    QFETCH(QString, loaded);
+    QTemporaryDir root;
+    const QDir dir(root.path());
+    const QMap<QString, QString> folders{
+        {"Qm", "work/Qm"}, {"bin/Qm", "bin/Qm"}, {"share", "share/quorvel/translations"}};
+    for (auto folder = folders.cbegin(); folder != folders.cend(); ++folder) {
+        QVERIFY(dir.mkpath(folder.value()));
+        QFile file(dir.filePath(folder.value() + "/Chinese.qm"));
+        QVERIFY(!present.contains(folder.key()) || file.open(QIODevice::WriteOnly));
+    }
+    const QString path = findCatalogue(dir.filePath("work"), dir.filePath("bin"),
+                                       "../share/quorvel/translations", languages);
+    QCOMPARE(path,
+             loaded.isEmpty() ? QString() : dir.filePath(folders.value(loaded) + "/Chinese.qm"));
 }
 
 QTEST_MAIN(tst_Shell)
