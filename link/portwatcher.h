@@ -51,6 +51,8 @@ public:
 
     // The full enumeration behind ports().
     static QList<PortEntry> scan(const QStringList &extraPaths = {});
+    // What the cheap check compares from one period to the next.
+    QByteArray fingerprint() const;
     // The device node a port name stands for ("ttyUSB0" is /dev/ttyUSB0; a path is itself).
     static QString locationOf(const QString &portName);
     // Changes whenever the node at `path` is removed or made anew, even under the same name;
@@ -61,7 +63,6 @@ signals:
     void portsChanged();
 
 private:
-    QByteArray fingerprint() const;
     void check();
 
     QTimer *m_timer = nullptr;

@@ -139,42 +139,40 @@ void tst_Shell::catalogue()
 
 void tst_Shell::installedCatalogue_data()
 {
-    // Where a Chinese.qm exists: below the working directory ("Qm/"), beside the program
-    // ("bin/Qm/"), in the installation's data folder ("share/"); the user's languages; and
-    // which of them is loaded.
-    QTest::addColumn<QStringList>("present");
-    QTest::addColumn<QStringList>("languages");
+    // Where a Chinese.qm is: below the working directory (Qm), beside the program (bin), in the
+    // installation's data folder (share); the user's languages; the catalogue chosen.
+    QTest::addColumn<QString>("present");
+    QTest::addColumn<QString>("languages");
     QTest::addColumn<QString>("loaded");
-    const QStringList all{"Qm", "bin/Qm", "share"};
-    QTest::newRow("working dir, English user") << all << QStringList{"en-US"} << "Qm";
-    QTest::newRow("installed, English user")
-        << QStringList(all.mid(1)) << QStringList{"en-US", "zh-CN"} << "";
-    QTest::newRow("beside the program")
-        << QStringList(all.mid(1)) << QStringList{"zh-CN"} << "bin/Qm";
-    QTest::newRow("data folder") << QStringList(all.mid(2)) << QStringList{"zh-Hans-CN", "zh"}
-                                 << "share";
-    QTest::newRow("German, then Chinese")
-        << QStringList(all.mid(2)) << QStringList{"de-DE", "zh-TW"} << "share";
-    QTest::newRow("not Chinese") << QStringList(all.mid(2)) << QStringList{"zha", "de"} << "";
-    QTest::newRow("none installed") << QStringList{} << QStringList{"zh-CN"} << "";
+    const auto row = [](const char *name, const char *present, const char *languages,
+                        const char *loaded) {
+        QTest::newRow(name) << QString(present) << QString(languages) << QString(loaded);
+    };
+    row("working dir, English user", "Qm bin share", "en-US", "Qm");
+    row("installed, English user", "bin share", "en-US zh-CN", "");
+    row("beside the program", "bin share", "zh-CN", "bin");
+    row("data folder", "share", "zh-Hans-CN zh", "share");
+    row("German, then Chinese", "share", "de-DE zh-TW", "share");
+    row("neither", "share", "zha de", "");
+    row("none installed", "", "zh-CN", "");
 }
 
 void tst_Shell::installedCatalogue()
 {
-    QFETCH(QStringList, present);
-    QFETCH(QStringList, languages);
+    QFETCH(QString, present);
+    QFETCH(QString, languages);
     QFETCH(QString, loaded);
     QTemporaryDir root;
     const QDir dir(root.path());
     const QMap<QString, QString> folders{
-        {"Qm", "work/Qm"}, {"bin/Qm", "bin/Qm"}, {"share", "share/quorvel/translations"}};
+        {"Qm", "work/Qm"}, {"bin", "bin/Qm"}, {"share", "share/quorvel/translations"}};
     for (auto folder = folders.cbegin(); folder != folders.cend(); ++folder) {
         QVERIFY(dir.mkpath(folder.value()));
         QFile file(dir.filePath(folder.value() + "/Chinese.qm"));
         QVERIFY(!present.contains(folder.key()) || file.open(QIODevice::WriteOnly));
     }
     const QString path = findCatalogue(dir.filePath("work"), dir.filePath("bin"),
-                                       "../share/quorvel/translations", languages);
+                                       "../share/quorvel/translations", languages.split(' '));
     QCOMPARE(path,
              loaded.isEmpty() ? QString() : dir.filePath(folders.value(loaded) + "/Chinese.qm"));
 }
