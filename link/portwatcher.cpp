@@ -31,11 +31,11 @@ using namespace std::chrono_literals;
 // A plugged adapter shows within this, plus one enumeration.
 constexpr auto checkPeriod = 500ms;
 
+#ifdef Q_OS_UNIX
 // Names of the directory's entries, without a stat of each: all a cheap check can afford.
 QByteArray entryNames(const char *path)
 {
     QByteArray names;
-#ifdef Q_OS_UNIX
     if (DIR *dir = ::opendir(path)) {
         while (const dirent *entry = ::readdir(dir)) {
             names += entry->d_name;
@@ -43,11 +43,9 @@ QByteArray entryNames(const char *path)
         }
         ::closedir(dir);
     }
-#else
-    Q_UNUSED(path)
-#endif
     return names;
 }
+#endif
 
 // Device node -> its /dev/serial/by-id/ name, which udev makes from the adapter's vendor,
 // product, serial number and interface.
@@ -77,8 +75,10 @@ public:
 #endif
     {
         const auto *msg = static_cast<const MSG *>(message);
-        if (type == "windows_generic_MSG" && msg->message == WM_DEVICECHANGE &&
-            (msg->wParam == DBT_DEVICEARRIVAL || msg->wParam == DBT_DEVICEREMOVECOMPLETE))
+        if (type != "windows_generic_MSG" || msg->message != WM_DEVICECHANGE)
+            return false;
+        const auto event = UINT(msg->wParam);
+        if (event == DBT_DEVICEARRIVAL || event == DBT_DEVICEREMOVECOMPLETE)
             ++changes;
         return false;
     }

@@ -42,12 +42,9 @@ SerialportSettingDialog::SerialportSettingDialog(QWidget *parent)
     connect(ui->pushButtonCancel, &QPushButton::clicked, this,
             &SerialportSettingDialog::ClickedCancelSlots);
     connect(portWatcher, &PortWatcher::portsChanged, this, &SerialportSettingDialog::followPorts);
-    // The closed box tells about the port it shows, typed or picked.
-    connect(ui->comboBoxName, &QComboBox::currentTextChanged, this, [this](const QString &name) {
-        const int entry = ui->comboBoxName->findText(name);
-        ui->comboBoxName->setToolTip(
-            entry < 0 ? QString() : ui->comboBoxName->itemData(entry, Qt::ToolTipRole).toString());
-    });
+    connect(ui->comboBoxName, &QComboBox::currentTextChanged, this,
+            &SerialportSettingDialog::showChoiceToolTip);
+    showChoiceToolTip();
 }
 
 SerialportSettingDialog::~SerialportSettingDialog()
@@ -89,6 +86,15 @@ void SerialportSettingDialog::followPorts()
     }
     if (box->currentText() != chosen)
         box->setEditText(chosen);
+    showChoiceToolTip();
+}
+
+void SerialportSettingDialog::showChoiceToolTip()
+{
+    // The closed box tells about the port it shows, picked or typed, while that port is listed.
+    const int entry = ui->comboBoxName->findText(ui->comboBoxName->currentText());
+    ui->comboBoxName->setToolTip(
+        entry < 0 ? QString() : ui->comboBoxName->itemData(entry, Qt::ToolTipRole).toString());
 }
 
 void SerialportSettingDialog::addOpenablePort(const PortEntry &port)

@@ -31,6 +31,7 @@ private:
     void fillPortNames();
     void followPorts();
     void addOpenablePort(const PortEntry &port);
+    void showChoiceToolTip();
     QString toolTipOf(const PortEntry &port) const;
 
     Ui::SerialportSettingDialog *ui;
