@@ -37,9 +37,10 @@ lintian --fail-on error,warning "$deb" 2>/dev/null || fail "lintian"
 # The catalogue a user gets, from a working directory without Qm/: the trace of the choice.
 catalogue_for() {
     local log=$root/quorvel-$1.log
-    (cd "$root" && env -u LANGUAGE -u LC_ALL -u LC_MESSAGES LANG="$1" QT_QPA_PLATFORM=offscreen \
+    # env runs it as its own process (no subshell between), so that $! is the program's.
+    env -C "$root" -u LANGUAGE -u LC_ALL -u LC_MESSAGES LANG="$1" QT_QPA_PLATFORM=offscreen \
         QT_LOGGING_RULES='quorvel.catalogue.debug=true' QT_MESSAGE_PATTERN='%{category}: %{message}' \
-        "$root/usr/bin/quorvel" >"$log" 2>&1) &
+        "$root/usr/bin/quorvel" >"$log" 2>&1 &
     local pid=$!
     for _ in $(seq 100); do grep -q '^quorvel.catalogue' "$log" && break; sleep 0.1; done
     kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
