@@ -64,6 +64,7 @@ Widget::Widget(QWidget *parent) : QWidget(parent), ui(new Ui::Widget)
     connect(settingResponseTimer, &QTimer::timeout, this, &Widget::timerSettingResponseSlot);
     // A pulled adapter must not go unnoticed while a poll keeps showing the last values.
     connect(serialPort, &QSerialPort::errorOccurred, this, &Widget::handlePortError);
+    setUpReconnect();
 
     initRecordControls();
 }

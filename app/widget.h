@@ -9,6 +9,7 @@
 
 class QButtonGroup;
 class QTimer;
+class Reconnector;
 
 QT_BEGIN_NAMESPACE
 namespace Ui {
@@ -70,6 +71,9 @@ private slots:
 private:
     // link/linkcontrol.cpp
     void openSerialLink();
+    bool openPort();
+    void setUpReconnect();
+    bool reopenLostPort(const QString &portName, qint32 speed, bool resumePolling);
     void handlePortError(QSerialPort::SerialPortError error);
     void dropLostPort();
 
@@ -102,6 +106,7 @@ private:
     QTimer *delayTimer = nullptr;
     QTimer *settingResponseTimer = nullptr;
     QButtonGroup *workModeGroup = nullptr;
+    Reconnector *reconnector = nullptr;
     QString versionSuffix;
     Ui::Widget *ui = nullptr;
 

@@ -2,6 +2,7 @@
 #include "app/widget.h"
 
 #include "app/timing.h"
+#include "link/reconnector.h"
 #include "link/serialportsettingdialog.h"
 #include "protocol/logging.h"
 #include "protocol/tables.h"
@@ -15,6 +16,8 @@
 
 void Widget::PushButtonLinkSlot()
 {
+    // The operator takes the link in hand: a lost port that comes back now stays closed.
+    reconnector->cancel();
     // A probe still running would reopen the old port behind the dialog at its next step.
     autoBaudTimer->stop();
     if (serialPort->isOpen()) {
@@ -32,6 +35,13 @@ void Widget::PushButtonLinkSlot()
 
 void Widget::openSerialLink()
 {
+    openPort();
+    if (!UartData.ReopenFlag)
+        PushButtonAddressReadSlot();
+}
+
+bool Widget::openPort()
+{
     serialPort->close();
     // A port lost earlier is reported again if this one fails too.
     portLossPending = false;
@@ -47,8 +57,34 @@ void Widget::openSerialLink()
     connect(serialPort, &QSerialPort::readyRead, this, &Widget::my_readuart, Qt::UniqueConnection);
     if (opened)
         emit portOpened(UartData.PortName, UartData.BaudRate);
-    if (!UartData.ReopenFlag)
-        PushButtonAddressReadSlot();
+    return opened;
+}
+
+void Widget::setUpReconnect()
+{
+    reconnector = new Reconnector(
+        [this](const QString &portName, qint32 speed, bool resumePolling) {
+            return reopenLostPort(portName, speed, resumePolling);
+        },
+        this);
+    connect(this, &Widget::portOpened, reconnector, &Reconnector::noteOpened);
+    connect(this, &Widget::pollingChanged, reconnector, &Reconnector::notePolling);
+    connect(this, &Widget::portLost, reconnector, &Reconnector::noteLost);
+    connect(this, &Widget::portClosed, reconnector, &Reconnector::cancel);
+}
+
+bool Widget::reopenLostPort(const QString &portName, qint32 speed, bool resumePolling)
+{
+    UartData.PortName = portName;
+    UartData.BaudRate = speed;
+    // No address read: the module was linked before, and a module still starting up would
+    // earn the operator a "Communication error!" for a link that works.
+    if (!openPort())
+        return false;
+    emit portReconnected(portName, speed);
+    if (resumePolling && ui->pushButtonRead->text() == tr("Read"))
+        PushButtonReadSlot();
+    return true;
 }
 
 void Widget::AUTOUartInit()

@@ -1,11 +1,12 @@
 #include "link/serialportsettingdialog.h"
 
+#include "link/portwatcher.h"
 #include "protocol/tables.h"
 #include "protocol/uartdata.h"
 #include "ui_serialportsettingdialog.h"
 
+#include <QComboBox>
 #include <QSerialPort>
-#include <QSerialPortInfo>
 
 #include <algorithm>
 
@@ -25,7 +26,7 @@ int speedOfBaudEntry(int entry)
 } // namespace
 
 SerialportSettingDialog::SerialportSettingDialog(QWidget *parent)
-    : QDialog(parent), ui(new Ui::SerialportSettingDialog)
+    : QDialog(parent), ui(new Ui::SerialportSettingDialog), portWatcher(new PortWatcher(this))
 {
     ui->setupUi(this);
     setWindowTitle(tr("Serial port"));
@@ -40,6 +41,10 @@ SerialportSettingDialog::SerialportSettingDialog(QWidget *parent)
             &SerialportSettingDialog::ClickedOKSlots);
     connect(ui->pushButtonCancel, &QPushButton::clicked, this,
             &SerialportSettingDialog::ClickedCancelSlots);
+    connect(portWatcher, &PortWatcher::portsChanged, this, &SerialportSettingDialog::followPorts);
+    connect(ui->comboBoxName, &QComboBox::currentTextChanged, this,
+            &SerialportSettingDialog::showChoiceToolTip);
+    showChoiceToolTip();
 }
 
 SerialportSettingDialog::~SerialportSettingDialog()
@@ -49,16 +54,88 @@ SerialportSettingDialog::~SerialportSettingDialog()
 
 void SerialportSettingDialog::fillPortNames()
 {
-    // Only ports that can be opened right now: one in use by another program is left out.
-    const auto ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : ports) {
-        QSerialPort probe;
-        probe.setPort(info);
-        if (probe.open(QIODevice::ReadWrite)) {
-            ui->comboBoxName->addItem(info.portName());
-            probe.close();
+    // The port of the previous link, when it was typed as a path that the system does not list
+    // (a symbolic link, a pseudo-terminal), is offered again for as long as it exists.
+    if (UartData.PortName.contains(QLatin1Char('/')))
+        portWatcher->setExtraPaths({UartData.PortName});
+    portWatcher->start();
+    const auto ports = portWatcher->ports();
+    for (const PortEntry &port : ports)
+        addOpenablePort(port);
+}
+
+void SerialportSettingDialog::followPorts()
+{
+    QComboBox *box = ui->comboBoxName;
+    // The operator's pick, or the path being typed, stays as it is while entries come and go.
+    const QString chosen = box->currentText();
+    const auto ports = portWatcher->ports();
+    QSet<QString> present;
+    for (const PortEntry &port : ports)
+        present.insert(port.name);
+    for (int entry = box->count() - 1; entry >= 0; --entry) {
+        if (!present.contains(box->itemText(entry))) {
+            qCDebug(lcPorts) << "gone:" << box->itemText(entry);
+            box->removeItem(entry);
         }
     }
+    knownPorts.intersect(present); // pulled and plugged in again: a new port
+    for (const PortEntry &port : ports) {
+        if (!knownPorts.contains(port.name))
+            addOpenablePort(port);
+    }
+    if (box->currentText() != chosen)
+        box->setEditText(chosen);
+    showChoiceToolTip();
+}
+
+void SerialportSettingDialog::showChoiceToolTip()
+{
+    // The closed box tells about the port it shows, picked or typed, while that port is listed.
+    const int entry = ui->comboBoxName->findText(ui->comboBoxName->currentText());
+    ui->comboBoxName->setToolTip(
+        entry < 0 ? QString() : ui->comboBoxName->itemData(entry, Qt::ToolTipRole).toString());
+}
+
+void SerialportSettingDialog::addOpenablePort(const PortEntry &port)
+{
+    // Only ports that can be opened right now: one in use by another program is left out.
+    // Opening toggles the modem lines, and some boards reset on it, so each port that appears
+    // is tried once, listed or not.
+    knownPorts.insert(port.name);
+    QSerialPort probe;
+    probe.setPortName(port.name);
+    if (!probe.open(QIODevice::ReadWrite)) {
+        qCDebug(lcPorts) << "not listed, it does not open:" << port.name;
+        return;
+    }
+    probe.close();
+    ui->comboBoxName->addItem(port.name);
+    ui->comboBoxName->setItemData(ui->comboBoxName->count() - 1, toolTipOf(port), Qt::ToolTipRole);
+    qCDebug(lcPorts) << "listed:" << port.name;
+}
+
+QString SerialportSettingDialog::toolTipOf(const PortEntry &port) const
+{
+    const auto known = [](const QString &text) {
+        return text.isEmpty() ? QStringLiteral("\u2013") : text;
+    };
+    const auto hex = [](quint16 id) {
+        return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0'));
+    };
+    QStringList lines{
+        tr("Device: %1").arg(port.location),
+        tr("Description: %1").arg(known(port.description)),
+        tr("Manufacturer: %1").arg(known(port.manufacturer)),
+        tr("Serial number: %1").arg(known(port.serialNumber)),
+        tr("VID:PID: %1")
+            .arg(port.hasUsbIds ? hex(port.vendorId) + QLatin1Char(':') + hex(port.productId)
+                                : known(QString())),
+    };
+#ifdef Q_OS_LINUX
+    lines << tr("By id: %1").arg(known(port.byIdPath));
+#endif
+    return lines.join(QLatin1Char('\n'));
 }
 
 void SerialportSettingDialog::ClickedCancelSlots()

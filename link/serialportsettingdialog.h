@@ -1,6 +1,10 @@
 #pragma once
 
 #include <QDialog>
+#include <QSet>
+
+class PortWatcher;
+struct PortEntry;
 
 QT_BEGIN_NAMESPACE
 namespace Ui {
@@ -9,7 +13,8 @@ class SerialportSettingDialog;
 QT_END_NAMESPACE
 
 // Picks the port and line speed of the next link and stores them in UartData on OK.
-// Constructing it also resets the automatic probe.
+// Constructing it also resets the automatic probe. While it is open, its port list follows the
+// adapters that are plugged in and pulled out.
 class SerialportSettingDialog : public QDialog
 {
     Q_OBJECT
@@ -24,6 +29,12 @@ private slots:
 
 private:
     void fillPortNames();
+    void followPorts();
+    void addOpenablePort(const PortEntry &port);
+    void showChoiceToolTip();
+    QString toolTipOf(const PortEntry &port) const;
 
     Ui::SerialportSettingDialog *ui;
+    PortWatcher *portWatcher;
+    QSet<QString> knownPorts; // listed or refused: either way never opened again
 };

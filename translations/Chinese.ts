@@ -12,6 +12,30 @@
         <translation>串口</translation>
     </message>
     <message>
+        <source>Device: %1</source>
+        <translation>设备：%1</translation>
+    </message>
+    <message>
+        <source>Description: %1</source>
+        <translation>描述：%1</translation>
+    </message>
+    <message>
+        <source>Manufacturer: %1</source>
+        <translation>制造商：%1</translation>
+    </message>
+    <message>
+        <source>Serial number: %1</source>
+        <translation>序列号：%1</translation>
+    </message>
+    <message>
+        <source>VID:PID: %1</source>
+        <translation>VID:PID：%1</translation>
+    </message>
+    <message>
+        <source>By id: %1</source>
+        <translation>固定名称：%1</translation>
+    </message>
+    <message>
         <source>Serialport Settings</source>
         <translation>串口设置</translation>
     </message>

@@ -9,6 +9,7 @@
 #include <QDateTimeEdit>
 #include <QDir>
 #include <QGroupBox>
+#include <QMap>
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -26,6 +27,8 @@ private slots:
     void freshWindow();
     void catalogue_data();
     void catalogue();
+    void installedCatalogue_data();
+    void installedCatalogue();
 };
 
 void tst_Shell::buildStamp_data()
@@ -132,6 +135,46 @@ void tst_Shell::catalogue()
                  QLatin1String("Record "),
              !present);
     QCoreApplication::removeTranslator(&translator);
+}
+
+void tst_Shell::installedCatalogue_data()
+{
+    // Where a Chinese.qm is: below the working directory (Qm), beside the program (bin), in the
+    // installation's data folder (share); the user's languages; the catalogue chosen.
+    QTest::addColumn<QString>("present");
+    QTest::addColumn<QString>("languages");
+    QTest::addColumn<QString>("loaded");
+    const auto row = [](const char *name, const char *present, const char *languages,
+                        const char *loaded) {
+        QTest::newRow(name) << QString(present) << QString(languages) << QString(loaded);
+    };
+    row("working dir, English user", "Qm bin share", "en-US", "Qm");
+    row("installed, English user", "bin share", "en-US zh-CN", "");
+    row("beside the program", "bin share", "zh-CN", "bin");
+    row("data folder", "share", "zh-Hans-CN zh", "share");
+    row("German, then Chinese", "share", "de-DE zh-TW", "share");
+    row("neither", "share", "zha de", "");
+    row("none installed", "", "zh-CN", "");
+}
+
+void tst_Shell::installedCatalogue()
+{
+    QFETCH(QString, present);
+    QFETCH(QString, languages);
+    QFETCH(QString, loaded);
+    QTemporaryDir root;
+    const QDir dir(root.path());
+    const QMap<QString, QString> folders{
+        {"Qm", "work/Qm"}, {"bin", "bin/Qm"}, {"share", "share/quorvel/translations"}};
+    for (auto folder = folders.cbegin(); folder != folders.cend(); ++folder) {
+        QVERIFY(dir.mkpath(folder.value()));
+        QFile file(dir.filePath(folder.value() + "/Chinese.qm"));
+        QVERIFY(!present.contains(folder.key()) || file.open(QIODevice::WriteOnly));
+    }
+    const QString path = findCatalogue(dir.filePath("work"), dir.filePath("bin"),
+                                       "../share/quorvel/translations", languages.split(' '));
+    QCOMPARE(path,
+             loaded.isEmpty() ? QString() : dir.filePath(folders.value(loaded) + "/Chinese.qm"));
 }
 
 QTEST_MAIN(tst_Shell)
