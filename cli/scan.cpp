@@ -17,7 +17,7 @@ using namespace std::chrono;
 using protocol::RequestKind;
 
 // Width of the progress bar in characters.
-constexpr int barWidth = 24;
+constexpr int barWidth = 16; // the whole line stays within 80 columns
 
 QString secondsText(microseconds duration, int decimals)
 {
@@ -95,13 +95,15 @@ int Scan::run()
                 return exitPort;
             }
             if (exchange.outcome == Outcome::Interrupted) {
+                const int found = m_clean + m_troubled;
                 m_output.message(QStringLiteral("scan interrupted at %1 bit/s, address %2, "
-                                                "after %3: %4 found")
+                                                "after %3: %4 module%5 found")
                                      .arg(speed)
                                      .arg(address)
                                      .arg(durationText(duration_cast<microseconds>(
                                          milliseconds(m_clock.elapsed()))))
-                                     .arg(m_clean + m_troubled));
+                                     .arg(found)
+                                     .arg(found == 1 ? QString() : QStringLiteral("s")));
                 return exitInterrupted;
             }
         }
@@ -202,8 +204,7 @@ void Scan::showProgress(int speedIndex, int done, int address)
     const int doneAll = speedIndex * perSpeed + done;
     const int filled = total > 0 ? doneAll * barWidth / total : 0;
     m_output.progress(
-        QStringLiteral("[%1%2] %3 %  %4 bit/s  address %5  %6 found  at most %7 "
-                       "left")
+        QStringLiteral("[%1%2] %3 %  %4 bit/s  address %5  %6 found  %7 left")
             .arg(QString(filled, QLatin1Char('#')), QString(barWidth - filled, QLatin1Char('.')))
             .arg(total > 0 ? doneAll * 100 / total : 0, 3)
             .arg(m_invocation.scanSpeeds.at(speedIndex))

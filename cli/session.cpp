@@ -78,20 +78,31 @@ int Session::run()
 
 // --- finding the module ---------------------------------------------------------------------
 
+bool Session::openLink(int speed)
+{
+    if (m_link.isLost() || m_link.speed() != 0 || m_link.open(m_invocation.port, speed))
+        return true;
+    fail({exitPort, QStringLiteral("port cannot be opened"), m_link.openError()});
+    return false;
+}
+
 bool Session::find(Need need, std::optional<int> speed)
 {
-    if (!m_link.isLost() && m_link.speed() == 0 &&
-        !m_link.open(m_invocation.port, speed.value_or(protocol::probeSpeeds.front()))) {
-        fail({exitPort, QStringLiteral("port cannot be opened"), m_link.openError()});
+    if (!openLink(speed.value_or(protocol::probeSpeeds.front())))
+        return false;
+    if (speed) {
+        // A given speed is taken as it is: the command's own request finds out soon enough.
+        if (!m_link.setSpeed(*speed)) {
+            fail({exitPort, QStringLiteral("port cannot be set"), m_link.openError()});
+            return false;
+        }
+        m_speed = *speed;
+        if (m_invocation.address && !m_address)
+            m_address = *m_invocation.address;
+    } else if (!probeSpeeds(
+                   QList<int>(protocol::probeSpeeds.begin(), protocol::probeSpeeds.end()))) {
         return false;
     }
-    QList<int> speeds;
-    if (speed)
-        speeds.append(*speed);
-    else
-        speeds = QList<int>(protocol::probeSpeeds.begin(), protocol::probeSpeeds.end());
-    if (!probeSpeeds(speeds))
-        return false;
     if (need == Need::Speed || (need == Need::Address && m_address))
         return true;
 
@@ -318,7 +329,11 @@ int Session::ports()
 
 int Session::probe()
 {
-    if (!find(Need::Address, m_invocation.speed))
+    // Unlike the other commands, a given speed (and address) is checked here too.
+    const QList<int> speeds =
+        m_invocation.speed ? QList<int>{*m_invocation.speed}
+                           : QList<int>(protocol::probeSpeeds.begin(), protocol::probeSpeeds.end());
+    if (!openLink(speeds.first()) || !probeSpeeds(speeds))
         return m_lastExit;
     if (m_output.json()) {
         QJsonObject object = base();

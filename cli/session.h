@@ -45,6 +45,7 @@ private:
     int provision();
     int singleStep(Step (Session::*step)());
 
+    bool openLink(int speed);
     bool find(Need need, std::optional<int> speed);
     bool probeSpeeds(const QList<int> &speeds);
 
