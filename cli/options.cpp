@@ -573,7 +573,8 @@ Commands:
   info                 the module's type (SHT2X, SHT3X, or its model number) and serial number
   read [-n COUNT] [-i SECONDS] [--csv]
                        COUNT measurements (default 1; 0: until Ctrl-C), SECONDS apart (default
-                       1); --csv writes the monitor window's CSV format
+                       1); --csv writes the monitor window's CSV format, with a "no reply"
+                       row for a reading the module did not answer
   set-address N        give the module address N (1 to 247), then read it back
   set-baud SPEED       change the module's line speed, then read its address at SPEED
   set-serial auto|DIGITS [--type sht2x|sht3x]

@@ -251,11 +251,9 @@ Step Session::failedStep(const Exchange &exchange, const QString &what) const
 
 int Session::fail(const Step &step)
 {
-    m_lastExit = step.exit;
-    if (m_quiet) {
-        m_suppressed = step;
+    m_lastFailure = step;
+    if (m_quiet)
         return step.exit;
-    }
     m_output.message(step.message);
     if (m_output.json() && m_invocation.command != Command::Provision) {
         QJsonObject object = base();
@@ -334,7 +332,7 @@ int Session::probe()
         m_invocation.speed ? QList<int>{*m_invocation.speed}
                            : QList<int>(protocol::probeSpeeds.begin(), protocol::probeSpeeds.end());
     if (!openLink(speeds.first()) || !probeSpeeds(speeds))
-        return m_lastExit;
+        return m_lastFailure.exit;
     if (m_output.json()) {
         QJsonObject object = base();
         object.insert(QStringLiteral("status"), QStringLiteral("ok"));
@@ -348,7 +346,7 @@ int Session::probe()
 int Session::info()
 {
     if (!find(Need::Speed, m_invocation.speed))
-        return m_lastExit;
+        return m_lastFailure.exit;
     const Exchange exchange = ask(RequestKind::DeviceInfo, frames::readDeviceInfoRequest());
     if (!exchange.answered())
         return fail(failedStep(exchange, QStringLiteral("the device-information read")));
@@ -374,7 +372,7 @@ int Session::read()
     if (m_invocation.csv)
         m_output.resultBytes(samples::csv::header());
     if (!find(Need::Address, m_invocation.speed))
-        return m_lastExit;
+        return m_lastFailure.exit;
     const quint8 address = quint8(*m_address);
     const bool untilInterrupted = m_invocation.count == 0;
     const bool stamped = m_invocation.count != 1;
@@ -436,7 +434,7 @@ int Session::record()
     if (m_invocation.record.isWrite())
         return singleStep(&Session::stepRecord);
     if (!find(Need::Speed, m_invocation.speed))
-        return m_lastExit;
+        return m_lastFailure.exit;
     const Exchange exchange = ask(RequestKind::ReadRecording, frames::readRecordConfigRequest());
     if (!exchange.answered())
         return fail(failedStep(exchange, QStringLiteral("the recording-configuration read")));
@@ -458,7 +456,7 @@ int Session::record()
 int Session::singleStep(Step (Session::*step)())
 {
     if (!find(Need::OneModule, m_invocation.speed))
-        return m_lastExit;
+        return m_lastFailure.exit;
     const Step result = (this->*step)();
     if (!result.ok())
         return fail(result);
@@ -506,20 +504,20 @@ int Session::provision()
     m_quiet = retry;
     bool found = find(Need::OneModule, m_invocation.speed);
     m_quiet = false;
-    if (!found && retry && m_suppressed.status == QLatin1String("no reply")) {
+    if (!found && retry && m_lastFailure.status == QLatin1String("no reply")) {
         m_output.message(QStringLiteral("no reply at %1 bit/s; looking for the module at %2 "
                                         "bit/s, the speed it is to be given")
                              .arg(*m_invocation.speed)
                              .arg(m_invocation.newSpeed));
         found = find(Need::OneModule, m_invocation.newSpeed);
     } else if (!found && retry) {
-        fail(m_suppressed);
+        fail(m_lastFailure);
     }
-    if (!found)
-        return m_lastExit;
 
+    // Not found, every step is "not done" and the report still has its line, so that a log of
+    // reports holds one line per module tried.
+    Step failed = found ? Step() : m_lastFailure;
     QList<QPair<QString, QString>> statuses;
-    Step failed;
     for (const Planned &planned : plan) {
         QString status = QStringLiteral("not done");
         if (!planned.wanted) {
@@ -527,8 +525,10 @@ int Session::provision()
         } else if (failed.ok()) {
             const Step step = (this->*planned.step)();
             status = step.status;
-            if (!step.ok())
+            if (!step.ok()) {
                 failed = step;
+                m_output.message(step.message);
+            }
         }
         statuses.append({QString::fromLatin1(planned.key), status});
     }
@@ -538,12 +538,12 @@ int Session::provision()
         report.insert(QString(key).replace(QLatin1Char('-'), QLatin1Char('_')), status);
         results.append(key + QLatin1Char(' ') + status);
     }
-    report.insert(QStringLiteral("type"), m_type);
-    report.insert(QStringLiteral("serial"), m_serial);
+    if (!m_type.isEmpty()) {
+        report.insert(QStringLiteral("type"), m_type);
+        report.insert(QStringLiteral("serial"), m_serial);
+    }
     report.insert(QStringLiteral("status"), failed.ok() ? QStringLiteral("ok") : failed.status);
 
-    if (!failed.ok())
-        m_output.message(failed.message);
     if (m_output.json())
         m_output.result(report);
     else

@@ -69,10 +69,9 @@ private:
     ModuleLink m_link;
     int m_speed = 0;
     std::optional<int> m_address;
-    bool m_addressRead = false;  // m_address came from the module, through address 0
-    int m_lastExit = exitFailed; // of the last failure reported
-    bool m_quiet = false;        // failures are kept in m_suppressed instead of reported
-    Step m_suppressed;
+    bool m_addressRead = false; // m_address came from the module, through address 0
+    Step m_lastFailure{exitFailed, QString(), QString()};
+    bool m_quiet = false; // failures are kept in m_lastFailure, not reported
 
     // What the steps learnt, for the report.
     QString m_type;
