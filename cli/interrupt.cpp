@@ -2,6 +2,7 @@
 
 #ifdef Q_OS_WIN
 #include <QMetaObject>
+#define NOMINMAX
 #include <windows.h>
 #else
 #include <QSocketNotifier>

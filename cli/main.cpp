@@ -10,6 +10,9 @@
 #include <cstdio>
 
 #ifdef Q_OS_WIN
+#define NOMINMAX
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 #endif
 
@@ -19,8 +22,10 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("quorvel-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
 #ifdef Q_OS_WIN
-    // The units (°C) and port descriptions are UTF-8.
+    // The units (°C) and port descriptions are UTF-8; CSV rows end in LF as the window's files
+    // do, not in the CRLF a text-mode stream would make of them.
     SetConsoleOutputCP(CP_UTF8);
+    _setmode(_fileno(stdout), _O_BINARY);
 #endif
 
     cli::Invocation invocation;
