@@ -200,6 +200,10 @@ public:
         if (!m_local.parse(QStringList{arguments.first()} + rest.mid(1))) {
             error =
                 m_local.errorText() + QStringLiteral(" (after the command %1)").arg(rest.first());
+            if (m_command == Command::Provision &&
+                (rest.contains(QLatin1String("-a")) || rest.contains(QLatin1String("-b"))))
+                error = QStringLiteral("-a and -b go before the command provision: after it, "
+                                       "--address and --baud are the module's new ones");
             return false;
         }
         m_help = m_local.isSet(QStringLiteral("help"));

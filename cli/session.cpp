@@ -316,11 +316,21 @@ int Session::ports()
                                         {QStringLiteral("by_id"), stable}});
             continue;
         }
-        QStringList fields{port.portName(), port.systemLocation()};
-        for (const QString &field :
-             {port.description(), port.manufacturer(), port.serialNumber(), vidPid, stable})
-            fields.append(field.isEmpty() ? QStringLiteral("-") : field);
-        m_output.result(fields.join(QStringLiteral("  ")));
+        QStringList details;
+        const auto add = [&details](const QString &label, const QString &value) {
+            if (!value.isEmpty())
+                details.append(label + value);
+        };
+        add(QString(), port.description());
+        add(QStringLiteral("maker "), port.manufacturer());
+        add(QStringLiteral("serial "), port.serialNumber());
+        add(QStringLiteral("VID:PID "), vidPid);
+        add(QStringLiteral("by-id "), stable);
+        m_output.result(QStringLiteral("%1 (%2)%3")
+                            .arg(port.portName(), port.systemLocation(),
+                                 details.isEmpty()
+                                     ? QString()
+                                     : QStringLiteral(": ") + details.join(QStringLiteral(", "))));
     }
     return exitDone;
 }
