@@ -359,8 +359,10 @@ private:
             const QString value = m_line.localValue(QStringLiteral("count"));
             const std::optional<int> count = wholeNumber(value);
             if (!count || *count > longestCount)
-                return fail(QStringLiteral("-n %1: the count is a whole number (0: until Ctrl-C)")
-                                .arg(value));
+                return fail(QStringLiteral("-n %1: the count is a whole number from 0 (until "
+                                           "Ctrl-C) to %2")
+                                .arg(value)
+                                .arg(longestCount));
             m_out.count = *count;
         }
         if (m_line.isSetLocal(QStringLiteral("interval"))) {
