@@ -20,7 +20,7 @@ constexpr int startAtTime = 1;
 // A fresh start time lies this far ahead, so that "Timing Start" is usable at once.
 constexpr qint64 initialStartDelaySeconds = 300;
 // How UartData.StartTime holds the start time: local time, whole seconds.
-const QString startTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+const QString startTimeFormat = QString::fromLatin1(frames::startTimeFormat);
 
 // The time as the module's unsigned 32-bit seconds, or nothing when that field cannot hold it.
 std::optional<quint32> moduleSeconds(const QDateTime &dateTime)
@@ -51,11 +51,8 @@ void Widget::PushButtonSetupRecordSlot()
                               : quint8(ui->recmodecomboBox->currentIndex() + 1);
     UartData.StartTime = ui->dateTimeEditstarttime->dateTime().toString(startTimeFormat);
 
-    // A start time the module's 32-bit field cannot hold (before 1970, after 2106) would
-    // otherwise travel as FF FF FF FF and start recording at a time long past.
-    const auto now = moduleSeconds(appclock::now());
-    const auto start = moduleSeconds(QDateTime::fromString(UartData.StartTime, startTimeFormat));
-    if (!now || !start || *start <= *now) {
+    if (!frames::startTimeAccepted(QDateTime::fromString(UartData.StartTime, startTimeFormat),
+                                   appclock::now())) {
         showMessage(tr("Error"), tr("Time setting error!"));
         return;
     }

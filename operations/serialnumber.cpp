@@ -10,12 +10,6 @@
 
 #include <QTimer>
 
-namespace {
-// A serial number generated from the clock: two digits each of year, month, day, hour (24 h),
-// minute and second, read by the module as six decimal pairs.
-const QString clockSerialNumberFormat = QStringLiteral("yyMMddhhmmss");
-} // namespace
-
 void Widget::PushButtonReadSNSlot()
 {
     writeRequest(protocol::RequestKind::DeviceInfo, frames::readDeviceInfoRequest());
@@ -32,7 +26,7 @@ void Widget::PushButtonAUTOSetupSlot()
         showMessage(tr("Error"), tr("Please select the device type!"));
         return;
     }
-    UartData.SerialNumber = appclock::now().toString(clockSerialNumberFormat);
+    UartData.SerialNumber = frames::clockSerialNumber(appclock::now());
     UartData.ModelCode = quint8(protocol::modelCodeBase + ui->comboBoxType->currentIndex());
     SendUartSNOrder();
     humitureTimer->start(timing::pollPeriod);

@@ -139,6 +139,18 @@ qint64 toModuleSeconds(const QDateTime &dateTime)
     return seconds;
 }
 
+QString clockSerialNumber(const QDateTime &when)
+{
+    return when.toString(QStringLiteral("yyMMddhhmmss"));
+}
+
+bool startTimeAccepted(const QDateTime &start, const QDateTime &now)
+{
+    const qint64 startSeconds = toModuleSeconds(start);
+    const qint64 nowSeconds = toModuleSeconds(now);
+    return startSeconds >= 0 && nowSeconds >= 0 && startSeconds > nowSeconds;
+}
+
 QString hexText(const QByteArray &frame)
 {
     return QString::fromLatin1(frame.toHex());

@@ -64,6 +64,18 @@ QByteArray writeRecordConfigRequest(quint32 now, quint8 recordMode, int sampleIn
 // lie outside what that field can hold (before 1970 or after 2106-02-07 06:28:15 UTC).
 qint64 toModuleSeconds(const QDateTime &dateTime);
 
+// A serial number generated from the clock: two digits each of year, month, day, hour (24 h),
+// minute and second, which the module takes as six decimal pairs.
+QString clockSerialNumber(const QDateTime &when);
+
+// How a recording start time is written: local time, whole seconds.
+inline constexpr char startTimeFormat[] = "yyyy-MM-dd hh:mm:ss";
+
+// Whether a recording may start at `start`: both times fit the module's 32-bit seconds and the
+// start lies strictly after `now`. A time the field cannot hold would travel as FF FF FF FF and
+// start recording at a time long past.
+bool startTimeAccepted(const QDateTime &start, const QDateTime &now);
+
 // The hexadecimal text of a frame as it is logged: two lower-case digits a byte, no separators.
 QString hexText(const QByteArray &frame);
 

@@ -55,14 +55,18 @@ QString spaced(const QByteArray &bytes)
     return QString::fromLatin1(bytes.toHex(' '));
 }
 
-int intOption(const QCommandLineParser &parser, const QString &name, int low, int high)
+int wholeNumber(const QString &text, const QString &what, int low, int high)
 {
     bool ok = false;
-    const int value = parser.value(name).toInt(&ok);
+    const int value = text.toInt(&ok);
     if (!ok || value < low || value > high)
-        fail(
-            QStringLiteral("--%1 takes a whole number from %2 to %3").arg(name).arg(low).arg(high));
+        fail(QStringLiteral("%1 takes a whole number from %2 to %3").arg(what).arg(low).arg(high));
     return value;
+}
+
+int intOption(const QCommandLineParser &parser, const QString &name, int low, int high)
+{
+    return wholeNumber(parser.value(name), QStringLiteral("--") + name, low, high);
 }
 
 double shareOption(const QCommandLineParser &parser, const QString &name)
@@ -77,6 +81,55 @@ double shareOption(const QCommandLineParser &parser, const QString &name)
 bool allDigits(const QString &text)
 {
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); });
+}
+
+void setModel(modsim::Module &module, const QString &name, const QString &what)
+{
+    if (name.toLower() == QLatin1String("sht2x"))
+        module.setModel(modsim::Model::Sht2x);
+    else if (name.toLower() == QLatin1String("sht3x"))
+        module.setModel(modsim::Model::Sht3x);
+    else
+        fail(what + QStringLiteral(" must be sht2x or sht3x"));
+}
+
+void setSerial(modsim::Module &module, const QString &digits, const QString &what)
+{
+    if (digits.size() != 12 || !allDigits(digits))
+        fail(what + QStringLiteral(" takes twelve decimal digits"));
+    module.setSerialNumber(frames::serialNumberBytes(digits));
+}
+
+// One --module: comma-separated keys, e.g. "address=17,model=sht2x,late=200,silent".
+void applyModuleSpec(const QString &spec, modsim::Station &station)
+{
+    modsim::Module &module = station.module;
+    for (const QString &item : spec.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QString key = item.section(QLatin1Char('='), 0, 0);
+        const QString value = item.section(QLatin1Char('='), 1);
+        const QString what = QStringLiteral("--module %1=").arg(key);
+        if (key == QLatin1String("address")) {
+            module.setAddress(quint8(wholeNumber(value, what, 1, 247)));
+        } else if (key == QLatin1String("model")) {
+            setModel(module, value, what);
+        } else if (key == QLatin1String("serial")) {
+            setSerial(module, value, what);
+        } else if (key == QLatin1String("temperature")) {
+            module.setTemperature(qint16(wholeNumber(value, what, -400, 1250)));
+            module.setFrozen(true);
+        } else if (key == QLatin1String("humidity")) {
+            module.setHumidity(quint16(wholeNumber(value, what, 0, 1000)));
+            module.setFrozen(true);
+        } else if (key == QLatin1String("late")) {
+            station.lateMs = wholeNumber(value, what, 0, 600000);
+        } else if (item == QLatin1String("wet-bulb")) {
+            module.setWetBulbReply(true);
+        } else if (item == QLatin1String("silent")) {
+            station.silent = true;
+        } else {
+            fail(QStringLiteral("--module: unknown item \"%1\" (see --help)").arg(item));
+        }
+    }
 }
 
 int secondsOptionMs(const QCommandLineParser &parser, const QString &name)
@@ -127,6 +180,13 @@ int main(int argc, char *argv[])
     option(QStringLiteral("humidity"),
            QStringLiteral("Fixed relative humidity in tenths of a percent; stops the drift."),
            QStringLiteral("tenths"));
+    option(QStringLiteral("module"),
+           QStringLiteral("A module on the line; repeat it for an RS-485 bus of modules at one "
+                          "speed. Comma-separated: address=N, model=sht2x|sht3x, serial=DIGITS, "
+                          "temperature=TENTHS, humidity=TENTHS, late=MS, wet-bulb, silent. "
+                          "Replaces --address, --model, --serial, --wet-bulb, --temperature "
+                          "and --humidity."),
+           QStringLiteral("spec"));
     option(QStringLiteral("drop"), QStringLiteral("Share of replies not sent."),
            QStringLiteral("p"));
     option(QStringLiteral("corrupt"), QStringLiteral("Share of replies with one bit flipped."),
@@ -168,37 +228,45 @@ int main(int argc, char *argv[])
     modsim::Module &module = sim.module();
     modsim::Faults &faults = sim.faults();
 
-    module.setAddress(quint8(intOption(parser, QStringLiteral("address"), 1, 247)));
     const int baud = intOption(parser, QStringLiteral("baud"), 1, 115200);
     if (!protocol::baudCodeOfSpeed(baud))
         fail(QStringLiteral("--baud must be one of 1200, 2400, 4800, 9600, 19200, 115200"));
-    module.setLineSpeed(baud);
-    const QString model = parser.value(QStringLiteral("model")).toLower();
-    if (model == QLatin1String("sht2x"))
-        module.setModel(modsim::Model::Sht2x);
-    else if (model == QLatin1String("sht3x"))
-        module.setModel(modsim::Model::Sht3x);
-    else
-        fail(QStringLiteral("--model must be sht2x or sht3x"));
-    if (parser.isSet(QStringLiteral("serial"))) {
-        const QString digits = parser.value(QStringLiteral("serial"));
-        if (digits.size() != 12 || !allDigits(digits))
-            fail(QStringLiteral("--serial takes twelve decimal digits"));
-        module.setSerialNumber(frames::serialNumberBytes(digits));
+    const QStringList moduleSpecs = parser.values(QStringLiteral("module"));
+    if (moduleSpecs.isEmpty()) {
+        module.setAddress(quint8(intOption(parser, QStringLiteral("address"), 1, 247)));
+        setModel(module, parser.value(QStringLiteral("model")), QStringLiteral("--model"));
+        if (parser.isSet(QStringLiteral("serial")))
+            setSerial(module, parser.value(QStringLiteral("serial")), QStringLiteral("--serial"));
+        module.setWetBulbReply(parser.isSet(QStringLiteral("wet-bulb")));
+        if (parser.isSet(QStringLiteral("temperature"))) {
+            module.setTemperature(
+                qint16(intOption(parser, QStringLiteral("temperature"), -400, 1250)));
+            module.setFrozen(true);
+        }
+        if (parser.isSet(QStringLiteral("humidity"))) {
+            module.setHumidity(quint16(intOption(parser, QStringLiteral("humidity"), 0, 1000)));
+            module.setFrozen(true);
+        }
+    } else {
+        for (const char *single :
+             {"address", "model", "serial", "wet-bulb", "temperature", "humidity"}) {
+            if (parser.isSet(QString::fromLatin1(single)))
+                fail(QStringLiteral("--%1 and --module do not mix: describe each module with "
+                                    "--module")
+                         .arg(QString::fromLatin1(single)));
+        }
+        applyModuleSpec(moduleSpecs.first(), sim.station(0));
+        for (int i = 1; i < moduleSpecs.size(); ++i)
+            applyModuleSpec(moduleSpecs.at(i), sim.addModule(modsim::Module()));
     }
-    module.setWetBulbReply(parser.isSet(QStringLiteral("wet-bulb")));
-    if (parser.isSet(QStringLiteral("temperature"))) {
-        module.setTemperature(qint16(intOption(parser, QStringLiteral("temperature"), -400, 1250)));
-        module.setFrozen(true);
-    }
-    if (parser.isSet(QStringLiteral("humidity"))) {
-        module.setHumidity(quint16(intOption(parser, QStringLiteral("humidity"), 0, 1000)));
-        module.setFrozen(true);
-    }
+    for (int i = 0; i < sim.moduleCount(); ++i)
+        sim.station(i).module.setLineSpeed(baud);
 
     const quint32 seed = quint32(intOption(parser, QStringLiteral("seed"), 0, 0x7FFFFFFF));
     faults.seed = seed;
-    module.setDriftSeed(seed);
+    // Modules of one bus wander each their own way.
+    for (int i = 0; i < sim.moduleCount(); ++i)
+        sim.station(i).module.setDriftSeed(seed + quint32(i));
     if (parser.isSet(QStringLiteral("drop")))
         faults.dropShare = shareOption(parser, QStringLiteral("drop"));
     if (parser.isSet(QStringLiteral("corrupt")))
@@ -256,6 +324,15 @@ int main(int argc, char *argv[])
               .arg(module.address())
               .arg(module.lineSpeed())
               .arg(int(module.model())));
+    for (int i = 1; i < sim.moduleCount(); ++i) {
+        const modsim::Station &other = sim.station(i);
+        print(QStringLiteral("quorvel-modsim: on the same line: address %1, model %2%3%4")
+                  .arg(other.module.address())
+                  .arg(int(other.module.model()))
+                  .arg(other.lateMs > 0 ? QStringLiteral(", %1 ms late").arg(other.lateMs)
+                                        : QString())
+                  .arg(other.silent ? QStringLiteral(", silent") : QString()));
+    }
 
     if (parser.isSet(QStringLiteral("noise-flood")))
         sim.startNoiseFlood(intOption(parser, QStringLiteral("noise-flood"), 1, 1000000));

@@ -89,6 +89,12 @@ bool PseudoTerminal::open(const QString &linkPath)
         }
     }
     ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    // A program started from this process (the tool under test) must not inherit the line:
+    // holding either end open, it would keep vanish() from hanging the line up.
+    for (int fd : {m_master, m_slaveKeepAlive}) {
+        if (fd >= 0)
+            ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC);
+    }
 
     if (!linkPath.isEmpty()) {
         // Only a symbolic link is ours to replace: --link ~/notes.txt must not delete a file.

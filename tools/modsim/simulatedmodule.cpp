@@ -119,9 +119,12 @@ void SimulatedModule::onReadyRead()
         m_framer.discardPending();
     m_sinceArrival.start();
 
-    // At a different speed the module's receiver sees only framing errors.
+    // At a different speed a module's receiver sees only framing errors.
     const int farSpeed = m_pty->lineSpeed();
-    if (m_faults.honourLineSpeed && farSpeed != 0 && farSpeed != m_module.lineSpeed()) {
+    const bool anyoneListens =
+        std::any_of(m_stations.begin(), m_stations.end(),
+                    [&](const Station &station) { return station.module.lineSpeed() == farSpeed; });
+    if (m_faults.honourLineSpeed && farSpeed != 0 && !anyoneListens) {
         qCDebug(lcWire) << "simulated module: ignored at" << farSpeed << "bit/s" << bytes.toHex();
         m_framer.discardPending();
         emit bytesIgnored(bytes, farSpeed);
@@ -137,24 +140,83 @@ void SimulatedModule::onReadyRead()
     }
 }
 
+Station &SimulatedModule::addModule(const Module &module)
+{
+    m_stations.push_back(Station{module});
+    return m_stations.back();
+}
+
+bool SimulatedModule::hears(const Station &station, const QByteArray &request, int farSpeed) const
+{
+    if (m_faults.honourLineSpeed && farSpeed != 0 && farSpeed != station.module.lineSpeed())
+        return false;
+    // A lone module keeps its habit of answering the address read whatever address it carries.
+    if (m_stations.size() == 1 || !Module::isModbusRequest(request))
+        return true;
+    const quint8 slave = quint8(request.at(0));
+    return slave == frames::broadcastAddress || slave == station.module.address();
+}
+
 void SimulatedModule::answer(const QByteArray &request)
 {
     if (m_faults.silent)
         return;
-    // The reply goes out at the speed the request came in at, even when it changes the speed.
-    const int speed = m_module.lineSpeed();
+    const int farSpeed = m_pty->lineSpeed();
 
-    QByteArray reply;
-    const bool addressed =
-        Module::isModbusRequest(request) && (quint8(request.at(0)) == frames::broadcastAddress ||
-                                             quint8(request.at(0)) == m_module.address());
-    if (m_faults.exceptionCode != 0 && addressed)
-        reply = Module::exceptionReply(request, quint8(m_faults.exceptionCode));
-    else
-        reply = m_module.handle(request);
-    if (reply.isEmpty())
+    struct Transmission
+    {
+        int startMs;
+        QByteArray bytes;
+    };
+    QList<Transmission> transmissions;
+    int speed = 0;
+    for (Station &station : m_stations) {
+        if (station.silent || !hears(station, request, farSpeed))
+            continue;
+        Module &module = station.module;
+        // The reply goes out at the speed the request came in at, even when it changes the speed.
+        speed = module.lineSpeed();
+        const bool addressed = Module::isModbusRequest(request) &&
+                               (quint8(request.at(0)) == frames::broadcastAddress ||
+                                quint8(request.at(0)) == module.address());
+        const QByteArray reply =
+            m_faults.exceptionCode != 0 && addressed
+                ? Module::exceptionReply(request, quint8(m_faults.exceptionCode))
+                : module.handle(request);
+        if (!reply.isEmpty())
+            transmissions.append({qMax(0, m_faults.lateMs) + qMax(0, station.lateMs), reply});
+    }
+    if (transmissions.isEmpty())
         return;
 
+    // Replies that overlap in time collide: on RS-485 a driven 0 wins over a 1, so the line
+    // carries the AND of the bytes on it at each moment. Replies apart in time stay apart.
+    std::stable_sort(
+        transmissions.begin(), transmissions.end(),
+        [](const Transmission &a, const Transmission &b) { return a.startMs < b.startMs; });
+    const auto bytesIn = [speed](int ms) {
+        return speed > 0 ? int(qint64(ms) * speed / (1000 * bitsPerByte)) : 0;
+    };
+    Transmission burst = transmissions.takeFirst();
+    for (const Transmission &next : transmissions) {
+        const int offset = bytesIn(next.startMs - burst.startMs);
+        if (offset >= burst.bytes.size()) {
+            transmit(burst.bytes, burst.startMs, speed);
+            burst = next;
+            continue;
+        }
+        for (int i = 0; i < next.bytes.size(); ++i) {
+            if (offset + i < burst.bytes.size())
+                burst.bytes[offset + i] = char(burst.bytes.at(offset + i) & next.bytes.at(i));
+            else
+                burst.bytes.append(next.bytes.at(i));
+        }
+    }
+    transmit(burst.bytes, burst.startMs, speed);
+}
+
+void SimulatedModule::transmit(QByteArray reply, int startMs, int speed)
+{
     if (roll(m_faults.dropShare)) {
         qCDebug(lcWire) << "simulated module: reply dropped" << reply.toHex();
         return;
@@ -166,7 +228,7 @@ void SimulatedModule::answer(const QByteArray &request)
     if (m_faults.noiseBytes > 0)
         reply.prepend(randomBytes(m_faults.noiseBytes));
 
-    int delayMs = qMax(0, m_faults.lateMs);
+    int delayMs = startMs;
     if (m_faults.realisticTiming && speed > 0)
         delayMs += int(qint64(reply.size()) * bitsPerByte * 1000 / speed);
     send(reply, delayMs);

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QString>
 
+#include <deque>
 #include <random>
 
 class QTimer;
@@ -35,6 +36,16 @@ struct Faults
     quint32 seed = 1;
 };
 
+// One module on the line. With more than one the line is an RS-485 bus: a Modbus request
+// reaches the module whose address it carries, and address 0 (and every logger frame, which
+// carries none) reaches all of them at once, so that their replies collide.
+struct Station
+{
+    Module module;
+    int lateMs = 0;      // this module's replies held back this long, on top of Faults::lateMs
+    bool silent = false; // this module answers nothing
+};
+
 // The module on the master side of a pseudo-terminal, answering from the Qt event loop.
 class SimulatedModule : public QObject
 {
@@ -56,8 +67,13 @@ public:
     // A fresh pseudo-terminal under the same link path: the port is back.
     bool restore();
 
-    Module &module() { return m_module; }
-    const Module &module() const { return m_module; }
+    // The first module on the line.
+    Module &module() { return m_stations.front().module; }
+    const Module &module() const { return m_stations.front().module; }
+    // Another module on the same line. The reference stays valid as long as the simulator.
+    Station &addModule(const Module &module);
+    int moduleCount() const { return int(m_stations.size()); }
+    Station &station(int index) { return m_stations.at(std::size_t(index)); }
     Faults &faults() { return m_faults; }
     // Reseeds the fault dice from faults().seed.
     void reseed();
@@ -81,12 +97,14 @@ signals:
 private:
     void onReadyRead();
     void answer(const QByteArray &request);
+    bool hears(const Station &station, const QByteArray &request, int farSpeed) const;
+    void transmit(QByteArray reply, int startMs, int speed);
     void send(const QByteArray &reply, int delayMs);
     void onFloodTick();
     bool roll(double share);
     QByteArray randomBytes(int count);
 
-    Module m_module;
+    std::deque<Station> m_stations{Station()}; // a deque keeps references across addModule()
     RequestFramer m_framer;
     QElapsedTimer m_sinceArrival;
     Faults m_faults;

@@ -1,0 +1,53 @@
+// quorvel-cli: the module from the command line, for scripts, production lines and buses.
+#include "cli/interrupt.h"
+#include "cli/options.h"
+#include "cli/output.h"
+#include "cli/session.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+
+#include <cstdio>
+
+#ifdef Q_OS_WIN
+#define NOMINMAX
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#endif
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quorvel-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
+#ifdef Q_OS_WIN
+    // The units (°C) and port descriptions are UTF-8; CSV rows end in LF as the window's files
+    // do, not in the CRLF a text-mode stream would make of them.
+    SetConsoleOutputCP(CP_UTF8);
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+
+    cli::Invocation invocation;
+    const cli::ParseResult parsed = cli::parseArguments(QCoreApplication::arguments(),
+                                                        QDateTime::currentDateTime(), invocation);
+    switch (parsed.outcome) {
+    case cli::ParseOutcome::Help:
+        std::fputs(cli::helpText().toUtf8().constData(), stdout);
+        return cli::exitDone;
+    case cli::ParseOutcome::Version:
+        std::printf("quorvel-cli %s\n", QUORVEL_VERSION);
+        return cli::exitDone;
+    case cli::ParseOutcome::Error:
+        std::fprintf(stderr, "quorvel-cli: %s\nTry \"quorvel-cli --help\".\n",
+                     parsed.error.toUtf8().constData());
+        return cli::exitUsage;
+    case cli::ParseOutcome::Run:
+        break;
+    }
+
+    cli::Interrupt::instance();
+    cli::Output output(invocation.json);
+    cli::Session session(invocation, output);
+    return session.run();
+}

@@ -1,0 +1,322 @@
+// quorvel-cli run as a script runs it, against the simulated module on a pseudo-terminal.
+#include "simulatedmodule.h"
+
+#include "protocol/frames.h"
+#include "protocol/receivebuffer.h"
+#include "samples/csv.h"
+
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+// Bounds for a loaded machine; none of them is a speed target.
+constexpr int runTimeoutMs = 60000;
+constexpr int replyTimeoutMs = 5000;
+constexpr int lineSettleMs = 300;
+// Waits long enough that the in-process module's event loop may lag without a reply being late.
+const QString patientMargin = QStringLiteral("500");
+
+struct Run
+{
+    int exit = -1; // -1: did not end in time
+    QByteArray out;
+    QByteArray err;
+};
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void probe_data();
+    void probe();
+    void provisionThenReadBackAsTheWindow();
+    void scan_data();
+    void scan();
+    void usageErrorSendsNothing_data();
+    void usageErrorSendsNothing();
+    void portVanishingMidReadEndsWithThree();
+    void csvIsTheMonitorsFormat_data();
+    void csvIsTheMonitorsFormat();
+
+private:
+    Run cli(QStringList args, const std::function<void(const QByteArray &)> &onOutput = {});
+    protocol::Reply ask(QSerialPort &port, const QByteArray &request);
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<modsim::SimulatedModule> m_sim;
+    int m_ignored = 0; // requests heard at a speed the module is not at
+};
+
+void TestCli::init()
+{
+    QVERIFY(m_dir.isValid());
+    m_sim = std::make_unique<modsim::SimulatedModule>();
+    m_sim->faults().realisticTiming = true;
+    m_sim->module().setTemperature(-55);
+    m_sim->module().setFrozen(true);
+    m_ignored = 0;
+    connect(m_sim.get(), &modsim::SimulatedModule::bytesIgnored, this, [this] { ++m_ignored; });
+    QVERIFY2(m_sim->start(m_dir.filePath(QStringLiteral("tty"))), qPrintable(m_sim->errorString()));
+}
+
+void TestCli::cleanup()
+{
+    m_sim.reset();
+}
+
+Run TestCli::cli(QStringList args, const std::function<void(const QByteArray &)> &onOutput)
+{
+    if (!args.contains(QLatin1String("--margin")))
+        args.prepend(QStringLiteral("--margin=") + patientMargin);
+    QProcess process;
+    process.start(QStringLiteral(QUORVEL_CLI_PROGRAM),
+                  QStringList{QStringLiteral("-p"), m_sim->portName()} + args);
+    Run run;
+    // A real event loop, so that the module in this process answers at once.
+    QEventLoop loop;
+    connect(&process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &loop,
+            &QEventLoop::quit);
+    connect(&process, &QProcess::readyReadStandardOutput, &loop, [&] {
+        run.out += process.readAllStandardOutput();
+        if (onOutput)
+            onOutput(run.out);
+    });
+    QTimer::singleShot(runTimeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.out += process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    run.exit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return run;
+}
+
+protocol::Reply TestCli::ask(QSerialPort &port, const QByteArray &request)
+{
+    QByteArray buffer;
+    protocol::Reply reply;
+    port.write(request);
+    const bool recognised = QTest::qWaitFor(
+        [&] {
+            reply = protocol::receiveChunk(buffer, port.readAll());
+            return reply.kind != protocol::ReplyKind::Wait;
+        },
+        replyTimeoutMs);
+    return recognised ? reply : protocol::Reply();
+}
+
+void TestCli::probe_data()
+{
+    QTest::addColumn<int>("speed");
+    QTest::addColumn<int>("address");
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("1200 bit/s, the last speed tried") << 1200 << 7 << QStringList{"probe"};
+    QTest::newRow("115200 bit/s, the first") << 115200 << 200 << QStringList{"probe"};
+    QTest::newRow("named address, on a bus it alone answers")
+        << 4800 << 33 << QStringList{"-a", "33", "probe"};
+}
+
+void TestCli::probe()
+{
+    QFETCH(int, speed);
+    QFETCH(int, address);
+    QFETCH(QStringList, args);
+    m_sim->module().setLineSpeed(speed);
+    m_sim->module().setAddress(quint8(address));
+    const Run run = cli(args);
+    QCOMPARE(run.exit, 0);
+    QCOMPARE(run.out, QStringLiteral("speed %1 address %2\n").arg(speed).arg(address).toUtf8());
+}
+
+void TestCli::provisionThenReadBackAsTheWindow()
+{
+    const QString start = QDateTime::currentDateTime().addDays(1).toString(
+        QString::fromLatin1(frames::startTimeFormat));
+    const QStringList args{"--json",   "provision",    "--address",  "17",    "--baud", "19200",
+                           "--serial", "240517103001", "--type",     "sht2x", "--mode", "timing",
+                           "--start",  start,          "--interval", "2min"};
+    // Again on the provisioned module: found at its new speed, the same outcome.
+    for (int round = 0; round < 2; ++round) {
+        const Run run = cli(args);
+        QVERIFY2(run.exit == 0, run.err.constData());
+        const QJsonObject report = QJsonDocument::fromJson(run.out).object();
+        for (const char *key : {"set_serial", "record", "set_address", "set_baud", "status"})
+            QCOMPARE(report.value(QLatin1String(key)).toString(), QStringLiteral("ok"));
+        QCOMPARE(report.value(QLatin1String("speed")).toInt(), 19200);
+        QCOMPARE(report.value(QLatin1String("address")).toInt(), 17);
+        if (round > 0)
+            continue;
+        // The writes as the module heard them: serial number and recording first, speed last.
+        QByteArrayList heads;
+        for (const QByteArray &request : m_sim->requests())
+            heads.append(request.left(4).toHex());
+        QList<int> order;
+        for (const char *write : {"7b22aa07", "7b224a1d", "00060100", "00060101"})
+            order.append(int(heads.indexOf(write)));
+        QVERIFY2(!order.contains(-1) && std::is_sorted(order.begin(), order.end()),
+                 heads.join(' ').constData());
+    }
+
+    // The window's own requests, from a port of this process.
+    QSerialPort port(m_sim->portName());
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    port.setBaudRate(19200);
+    QCOMPARE(ask(port, frames::readAddressRequest()).address, quint8(17));
+    const protocol::Reply info = ask(port, frames::readDeviceInfoRequest());
+    QCOMPARE(info.loggerModel, 8132);
+    QCOMPARE(info.serialNumber, QStringLiteral("1805110a1e01")); // decimal pairs, shown as hex
+    const protocol::Reply record = ask(port, frames::readRecordConfigRequest());
+    QCOMPARE(int(record.recordMode), 2);
+    QCOMPARE(record.sampleInterval, 120);
+}
+
+void TestCli::scan_data()
+{
+    // A bus of modules by address; one may be silent and one answer long after its wait.
+    QTest::addColumn<QList<int>>("addresses");
+    QTest::addColumn<int>("silent");
+    QTest::addColumn<int>("late");
+    QTest::addColumn<QStringList>("found");
+    QTest::addColumn<int>("exit");
+    QTest::addColumn<QByteArray>("probed"); // probe through address 0, with no -a
+    QTest::newRow("three modules, one silent, one late")
+        << QList<int>{1, 2, 5} << 5 << 2 << QStringList{"1 ok", "2 late"} << 0
+        << QByteArray("speed 9600 address 1\n");
+    QTest::newRow("two modules on one address collide")
+        << QList<int>{3, 3, 4} << 0 << 0 << QStringList{"3 damaged reply", "4 ok"} << 1
+        << QByteArray();
+}
+
+void TestCli::scan()
+{
+    QFETCH(QList<int>, addresses);
+    QFETCH(int, silent);
+    QFETCH(int, late);
+    QFETCH(QStringList, found);
+    QFETCH(int, exit);
+    QFETCH(QByteArray, probed);
+    for (int i = 0; i < addresses.size(); ++i) {
+        modsim::Station &station =
+            i == 0 ? m_sim->station(0) : m_sim->addModule(modsim::Module(quint32(i)));
+        station.module.setAddress(quint8(addresses.at(i)));
+        station.module.setTemperature(qint16(200 + 10 * i)); // same-address replies differ
+        station.silent = addresses.at(i) == silent;
+        station.lateMs = addresses.at(i) == late ? 2500 : 0;
+    }
+    const Run run = cli({"-b", "9600", "--json", "scan", "--addresses", "1-12"});
+    QCOMPARE(run.exit, exit);
+    QStringList reported;
+    for (const QByteArray &line : run.out.split('\n')) {
+        const QJsonObject object = QJsonDocument::fromJson(line).object();
+        if (!object.isEmpty())
+            reported.append(QStringLiteral("%1 %2")
+                                .arg(object.value(QLatin1String("address")).toInt())
+                                .arg(object.value(QLatin1String("status")).toString()));
+    }
+    reported.sort();
+    QCOMPARE(reported, found);
+
+    const Run probe = cli({"probe"});
+    QCOMPARE(probe.exit, probed.isEmpty() ? 1 : 0);
+    QCOMPARE(probe.out, probed);
+    if (probed.isEmpty())
+        QVERIFY2(probe.err.contains("several modules"), probe.err.constData());
+}
+
+void TestCli::usageErrorSendsNothing_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("address 248") << QStringList{"-a", "248", "read"};
+    QTest::newRow("speed 9601") << QStringList{"-b", "9601", "probe"};
+    QTest::newRow("count not a number") << QStringList{"read", "-n", "x"};
+    QTest::newRow("interval below 0.1 s") << QStringList{"read", "-i", "0.05"};
+    QTest::newRow("new address 0") << QStringList{"set-address", "0"};
+    QTest::newRow("timing without a start") << QStringList{"record", "--mode", "timing"};
+    QTest::newRow("start in the past")
+        << QStringList{"record", "--mode", "timing", "--start", "2001-01-01 00:00:00"};
+    QTest::newRow("serial of five digits") << QStringList{"set-serial", "12345"};
+    QTest::newRow("scan past 247") << QStringList{"scan", "--addresses", "1-300"};
+    QTest::newRow("provision without a speed")
+        << QStringList{"provision", "--address", "17", "--serial", "auto"};
+    QTest::newRow("unknown command") << QStringList{"frobnicate"};
+    QTest::newRow("unknown option") << QStringList{"--bogus", "probe"};
+}
+
+void TestCli::usageErrorSendsNothing()
+{
+    QFETCH(QStringList, args);
+    const Run run = cli(args);
+    QCOMPARE(run.exit, 2);
+    QVERIFY(run.out.isEmpty());
+    QVERIFY2(run.err.startsWith("quorvel-cli: ") && run.err.contains("--help"),
+             run.err.constData());
+    QTest::qWait(lineSettleMs);
+    QVERIFY(m_sim->requests().isEmpty());
+    QCOMPARE(m_ignored, 0);
+}
+
+void TestCli::portVanishingMidReadEndsWithThree()
+{
+    bool vanished = false;
+    const Run run =
+        cli({"-b", "9600", "-a", "1", "read", "-n", "0", "-i", "0.2"}, [&](const QByteArray &out) {
+            if (!vanished && out.contains('\n')) {
+                vanished = true;
+                m_sim->vanish();
+            }
+        });
+    QVERIFY(vanished);
+    QCOMPARE(run.exit, 3);
+    QVERIFY2(run.err.contains("lost the port"), run.err.constData());
+}
+
+void TestCli::csvIsTheMonitorsFormat_data()
+{
+    QTest::addColumn<bool>("silent");
+    QTest::addColumn<int>("exit");
+    QTest::addColumn<QByteArray>("row"); // status;temperature_C as Python's csv module reads it
+    QTest::newRow("readings") << false << 0 << QByteArray("ok;-5.5\n");
+    QTest::newRow("gap rows") << true << 1 << QByteArray("no reply;\n");
+}
+
+void TestCli::csvIsTheMonitorsFormat()
+{
+    QFETCH(bool, silent);
+    QFETCH(int, exit);
+    QFETCH(QByteArray, row);
+    m_sim->faults().silent = silent;
+    const Run run = cli({"-b", "9600", "-a", "1", "read", "-n", "3", "-i", "0.2", "--csv"});
+    QCOMPARE(run.exit, exit);
+
+    QProcess python;
+    python.start(QStringLiteral("python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import csv, sys\n"
+                                 "rows = csv.DictReader(sys.stdin)\n"
+                                 "print(','.join(rows.fieldnames))\n"
+                                 "for r in rows: print(r['status'] + ';' + r['temperature_C'])")});
+    python.write(run.out);
+    python.closeWriteChannel();
+    QVERIFY(python.waitForFinished(runTimeoutMs));
+    QCOMPARE(python.readAllStandardOutput(), samples::csv::header() + row.repeated(3));
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
