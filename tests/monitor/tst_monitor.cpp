@@ -235,6 +235,17 @@ void tst_Monitor::logStopsOnFullDisk()
         expected += samples::csv::row(link->series().samples()[rows++]);
     QCOMPARE(content, expected);
     QVERIFY(rows > 10 && rows < std::size_t(polls));
+
+    // The run is still whole in memory for Save CSV.
+    QTemporaryDir elsewhere;
+    watcher.setDialogHandler(chooseFile(elsewhere.filePath(QStringLiteral("run.csv"))));
+    QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("pushButtonSaveCsv")),
+                      Qt::LeftButton);
+    QFile saved(elsewhere.filePath(QStringLiteral("run.csv")));
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    while (rows < link->series().size())
+        expected += samples::csv::row(link->series().samples()[rows++]);
+    QCOMPARE(saved.readAll(), expected);
 }
 
 QTEST_MAIN(tst_Monitor)
