@@ -145,7 +145,7 @@ void TrendView::follow()
 
 void TrendView::refresh()
 {
-    if (!m_series || !isVisible())
+    if (!m_series || !isVisible() || window()->isMinimized())
         return;
     const bool grown = m_series->size() != m_drawnSamples;
     if (!grown && !m_stale)
