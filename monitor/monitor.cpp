@@ -26,6 +26,8 @@ void Monitor::showWindow()
 {
     if (!m_window)
         m_window = std::make_unique<MonitorWindow>(m_link);
+    // A minimised window would stay an icon when merely shown again.
+    m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
     m_window->show();
     m_window->raise();
     m_window->activateWindow();
