@@ -1,5 +1,6 @@
 #include "app/catalogue.h"
 #include "app/widget.h"
+#include "monitor/monitor.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -19,6 +20,8 @@ int main(int argc, char *argv[])
     installCatalogue(app, translator);
 
     Widget window;
+    // Records from the start; the monitor window itself is built when first asked for.
+    new monitor::Monitor(&window);
     window.show();
     return app.exec();
 }

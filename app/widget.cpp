@@ -1,6 +1,7 @@
 #include "app/widget.h"
 
 #include "app/buildstamp.h"
+#include "app/exchangelogmenu.h"
 #include "ui_widget.h"
 
 #include <QCoreApplication>
@@ -64,6 +65,8 @@ Widget::Widget(QWidget *parent) : QWidget(parent), ui(new Ui::Widget)
     connect(settingResponseTimer, &QTimer::timeout, this, &Widget::timerSettingResponseSlot);
     // A pulled adapter must not go unnoticed while a poll keeps showing the last values.
     connect(serialPort, &QSerialPort::errorOccurred, this, &Widget::handlePortError);
+    connect(ui->pushButtonMonitor, &QPushButton::clicked, this, &Widget::monitorRequested);
+    new ExchangeLogMenu(ui->textBrowser); // owned by the pane
     setUpReconnect();
 
     initRecordControls();

@@ -45,6 +45,8 @@ signals:
     void portLost(const QString &portName);
     // The lost port came back and was reopened without the operator's help.
     void portReconnected(const QString &portName, qint32 speed);
+    // The operator asked for the monitor window (pushButtonMonitor); its owner shows it.
+    void monitorRequested();
 
 private slots:
     void PushButtonLinkSlot();

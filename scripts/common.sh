@@ -3,8 +3,8 @@
 
 QUORVEL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-QT5_PACKAGES="cmake ninja-build g++ qtbase5-dev libqt5serialport5-dev qttools5-dev-tools qttools5-dev"
-QT6_PACKAGES="cmake ninja-build g++ qt6-base-dev qt6-serialport-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev"
+QT5_PACKAGES="cmake ninja-build g++ qtbase5-dev libqt5serialport5-dev qttools5-dev-tools qttools5-dev libqcustomplot-dev"
+QT6_PACKAGES="cmake ninja-build g++ qt6-base-dev qt6-serialport-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev libqcustomplot-dev"
 # Building and checking the Debian package (scripts/package).
 PACKAGE_PACKAGES="dpkg-dev file lintian appstream desktop-file-utils"
 # Peers of the cross-checks, the virtual display and the fuzzing compiler.

@@ -1,8 +1,11 @@
 # The catalogue must cover every text of the program: lupdate merges the texts the sources
 # and forms use into a copy of it, and lrelease must then find nothing unfinished.
-set(SOURCES ${SOURCE_ROOT}/app ${SOURCE_ROOT}/link ${SOURCE_ROOT}/operations ${SOURCE_ROOT}/forms)
+set(SOURCES ${SOURCE_ROOT}/app ${SOURCE_ROOT}/link ${SOURCE_ROOT}/operations ${SOURCE_ROOT}/forms
+    ${SOURCE_ROOT}/monitor)
 configure_file(${TS} ${WORK_TS} COPYONLY)
-execute_process(COMMAND ${LUPDATE} -silent -no-obsolete -locations none ${SOURCES} -ts ${WORK_TS}
+# -I: the namespaced classes of monitor/ are known by their headers, which name their folder.
+execute_process(COMMAND ${LUPDATE} -silent -no-obsolete -locations none -I ${SOURCE_ROOT} ${SOURCES}
+    -ts ${WORK_TS}
     RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT rc EQUAL 0)
     message(FATAL_ERROR "lupdate failed: ${out}${err}")

@@ -390,5 +390,286 @@
         <source>Please select the device type!</source>
         <translation>请选择设备型号！</translation>
     </message>
+    <message>
+        <source>Monitor</source>
+        <translation>监视</translation>
+    </message>
+</context>
+<context>
+    <name>ExchangeLogMenu</name>
+    <message>
+        <source>Save As...</source>
+        <translation>另存为...</translation>
+    </message>
+    <message>
+        <source>Clear</source>
+        <translation>清空</translation>
+    </message>
+    <message>
+        <source>Save As</source>
+        <translation>另存为</translation>
+    </message>
+    <message>
+        <source>Text files (*.txt)</source>
+        <translation>文本文件 (*.txt)</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>错误</translation>
+    </message>
+    <message>
+        <source>Cannot save %1: %2</source>
+        <translation>无法保存 %1：%2</translation>
+    </message>
+</context>
+<context>
+    <name>MonitorWindow</name>
+    <message>
+        <source>Quorvel - Monitor</source>
+        <translation>Quorvel - 监视</translation>
+    </message>
+    <message>
+        <source>Trend</source>
+        <translation>趋势</translation>
+    </message>
+    <message>
+        <source>Span:</source>
+        <translation>时间跨度：</translation>
+    </message>
+    <message>
+        <source>10 min</source>
+        <translation>10 分钟</translation>
+    </message>
+    <message>
+        <source>1 h</source>
+        <translation>1 小时</translation>
+    </message>
+    <message>
+        <source>8 h</source>
+        <translation>8 小时</translation>
+    </message>
+    <message>
+        <source>24 h</source>
+        <translation>24 小时</translation>
+    </message>
+    <message>
+        <source>All</source>
+        <translation>全部</translation>
+    </message>
+    <message>
+        <source>Follow</source>
+        <translation>跟随最新</translation>
+    </message>
+    <message>
+        <source>Statistics</source>
+        <translation>统计</translation>
+    </message>
+    <message>
+        <source>Bytes sent:</source>
+        <translation>已发送字节：</translation>
+    </message>
+    <message>
+        <source>Bytes received:</source>
+        <translation>已接收字节：</translation>
+    </message>
+    <message>
+        <source>Bytes discarded:</source>
+        <translation>已丢弃字节：</translation>
+    </message>
+    <message>
+        <source>Modbus exceptions:</source>
+        <translation>Modbus 异常应答：</translation>
+    </message>
+    <message>
+        <source>Port losses:</source>
+        <translation>串口断开次数：</translation>
+    </message>
+    <message>
+        <source>Reconnects:</source>
+        <translation>自动重连次数：</translation>
+    </message>
+    <message>
+        <source>Open port:</source>
+        <translation>当前串口：</translation>
+    </message>
+    <message>
+        <source>Since the last good reply:</source>
+        <translation>距上次有效应答：</translation>
+    </message>
+    <message>
+        <source>Reset</source>
+        <translation>清零</translation>
+    </message>
+    <message>
+        <source>Save CSV...</source>
+        <translation>保存 CSV...</translation>
+    </message>
+    <message>
+        <source>Log to file...</source>
+        <translation>记录到文件...</translation>
+    </message>
+    <message>
+        <source>Not logging</source>
+        <translation>未在记录</translation>
+    </message>
+</context>
+<context>
+    <name>monitor::MonitorWindow</name>
+    <message>
+        <source>%1 at %2 bit/s</source>
+        <translation>%1，%2 bit/s</translation>
+    </message>
+    <message>
+        <source>None</source>
+        <translation>无</translation>
+    </message>
+    <message>
+        <source>No reply yet</source>
+        <translation>尚无应答</translation>
+    </message>
+    <message>
+        <source>CSV files (*.csv)</source>
+        <translation>CSV 文件 (*.csv)</translation>
+    </message>
+    <message>
+        <source>Save CSV</source>
+        <translation>保存 CSV</translation>
+    </message>
+    <message>
+        <source>Cannot save %1: %2</source>
+        <translation>无法保存 %1：%2</translation>
+    </message>
+    <message>
+        <source>Log to file</source>
+        <translation>记录到文件</translation>
+    </message>
+    <message>
+        <source>Cannot log to %1: %2</source>
+        <translation>无法记录到 %1：%2</translation>
+    </message>
+    <message>
+        <source>%1 does not begin with the header of a Quorvel measurement file. It was left untouched; choose another file.</source>
+        <translation>%1 的首行不是 Quorvel 测量文件的表头。该文件未作任何改动，请另选一个文件。</translation>
+    </message>
+    <message>
+        <source>Writing to %1 failed: %2
+Logging has stopped. The samples of this run are still kept and can be saved with Save CSV.</source>
+        <translation>写入 %1 失败：%2
+记录已停止。本次运行的数据仍保留在内存中，可用“保存 CSV”另行保存。</translation>
+    </message>
+    <message>
+        <source>Stop logging</source>
+        <translation>停止记录</translation>
+    </message>
+    <message>
+        <source>Logging to %1: %2 rows written</source>
+        <translation>正在记录到 %1：已写入 %2 行</translation>
+    </message>
+    <message>
+        <source>Logging to %1 stopped after %2 rows: %3</source>
+        <translation>记录到 %1 的操作在写入 %2 行后停止：%3</translation>
+    </message>
+    <message>
+        <source>Logged to %1: %2 rows written</source>
+        <translation>已记录到 %1：共写入 %2 行</translation>
+    </message>
+    <message>
+        <source>Log to file...</source>
+        <translation>记录到文件...</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>错误</translation>
+    </message>
+    <message>
+        <source>Not logging</source>
+        <translation>未在记录</translation>
+    </message>
+</context>
+<context>
+    <name>monitor::StatisticsModel</name>
+    <message>
+        <source>Measurement</source>
+        <translation>测量</translation>
+    </message>
+    <message>
+        <source>Read address</source>
+        <translation>读地址</translation>
+    </message>
+    <message>
+        <source>Write address</source>
+        <translation>写地址</translation>
+    </message>
+    <message>
+        <source>Write line speed</source>
+        <translation>写波特率</translation>
+    </message>
+    <message>
+        <source>Device information</source>
+        <translation>读设备信息</translation>
+    </message>
+    <message>
+        <source>Write serial number</source>
+        <translation>写序列号</translation>
+    </message>
+    <message>
+        <source>Read recording</source>
+        <translation>读记录配置</translation>
+    </message>
+    <message>
+        <source>Write recording</source>
+        <translation>写记录配置</translation>
+    </message>
+    <message>
+        <source>Sent</source>
+        <translation>已发送</translation>
+    </message>
+    <message>
+        <source>Answered</source>
+        <translation>已应答</translation>
+    </message>
+    <message>
+        <source>No reply</source>
+        <translation>无应答</translation>
+    </message>
+    <message>
+        <source>Latency min (ms)</source>
+        <translation>最小延迟 (ms)</translation>
+    </message>
+    <message>
+        <source>Latency median (ms)</source>
+        <translation>延迟中位数 (ms)</translation>
+    </message>
+    <message>
+        <source>Latency max (ms)</source>
+        <translation>最大延迟 (ms)</translation>
+    </message>
+</context>
+<context>
+    <name>monitor::TrendView</name>
+    <message>
+        <source>Temperature</source>
+        <translation>温度</translation>
+    </message>
+    <message>
+        <source>Dew point</source>
+        <translation>露点温度</translation>
+    </message>
+    <message>
+        <source>Wet bulb</source>
+        <translation>湿球温度</translation>
+    </message>
+    <message>
+        <source>Humidity</source>
+        <translation>湿度</translation>
+    </message>
+    <message>
+        <source>Local time</source>
+        <translation>本地时间</translation>
+    </message>
+    <message>
+        <source>No reply</source>
+        <translation>无应答</translation>
+    </message>
 </context>
 </TS>

@@ -1,0 +1,244 @@
+#include "monitor/monitorwindow.h"
+
+#include "monitor/linkmonitor.h"
+#include "monitor/statisticsmodel.h"
+#include "samples/csv.h"
+#include "ui_monitorwindow.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QDateTime>
+#include <QDir>
+#include <QHeaderView>
+#include <QLocale>
+#include <QMessageBox>
+#include <QSaveFile>
+
+#include <chrono>
+
+namespace monitor {
+
+namespace {
+using namespace std::chrono_literals;
+
+// The chart and the table are drawn from this timer only, never from the receive path.
+constexpr auto redrawPeriod = 500ms;
+// Save CSV hands the rows to the file in pieces of about this size.
+constexpr int saveChunkBytes = 1 << 20;
+
+QString native(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+// "h:mm:ss", also past a day.
+QString duration(qint64 ms)
+{
+    const qint64 seconds = ms / 1000;
+    return QString::asprintf("%lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60, seconds % 60);
+}
+} // namespace
+
+MonitorWindow::MonitorWindow(LinkMonitor *link, QWidget *parent)
+    : QWidget(parent), ui(new Ui::MonitorWindow), m_link(link),
+      m_statistics(new StatisticsModel(link, this)), m_directory(QDir::homePath())
+{
+    ui->setupUi(this);
+    // The main window's end ends the program; this one is not asked.
+    setAttribute(Qt::WA_QuitOnClose, false);
+
+    ui->trendView->setSeries(&link->series());
+    const std::array<std::pair<QPushButton *, std::chrono::seconds>, 5> spans{{
+        {ui->pushButtonSpan10min, 10min},
+        {ui->pushButtonSpan1h, 1h},
+        {ui->pushButtonSpan8h, 8h},
+        {ui->pushButtonSpan24h, 24h},
+        {ui->pushButtonSpanAll, 0s}, // the whole run
+    }};
+    auto *spanGroup = new QButtonGroup(this);
+    for (const auto &[button, span] : spans) {
+        spanGroup->addButton(button);
+        const int seconds = int(span.count());
+        connect(button, &QPushButton::clicked, this,
+                [this, seconds] { ui->trendView->setSpan(seconds); });
+    }
+    ui->trendView->setSpan(int(spans.front().second.count()));
+    connect(ui->pushButtonFollow, &QPushButton::clicked, this, [this] {
+        ui->trendView->follow();
+        ui->pushButtonFollow->setChecked(true);
+    });
+    connect(ui->trendView, &TrendView::followingChanged, ui->pushButtonFollow,
+            &QPushButton::setChecked);
+
+    ui->tableStatistics->setModel(m_statistics);
+    ui->tableStatistics->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    ui->tableStatistics->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    connect(ui->pushButtonResetStatistics, &QPushButton::clicked, this, [this] {
+        m_link->resetStatistics();
+        showStatistics();
+    });
+    connect(ui->tabWidget, &QTabWidget::currentChanged, this, &MonitorWindow::refresh);
+
+    connect(ui->pushButtonSaveCsv, &QPushButton::clicked, this, &MonitorWindow::saveCsv);
+    connect(ui->pushButtonLog, &QPushButton::clicked, this, &MonitorWindow::toggleLog);
+    connect(m_link, &LinkMonitor::sampleAdded, this, &MonitorWindow::logSample);
+
+    m_redraw.setInterval(redrawPeriod);
+    connect(&m_redraw, &QTimer::timeout, this, &MonitorWindow::refresh);
+    showLogState();
+}
+
+MonitorWindow::~MonitorWindow()
+{
+    delete ui;
+}
+
+void MonitorWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    m_redraw.start();
+    refresh();
+}
+
+void MonitorWindow::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    m_redraw.stop();
+}
+
+void MonitorWindow::refresh()
+{
+    if (ui->tabWidget->currentWidget() == ui->tabTrend)
+        ui->trendView->refresh();
+    else
+        showStatistics();
+}
+
+void MonitorWindow::showStatistics()
+{
+    m_statistics->refresh();
+    const LinkStatistics &s = m_link->statistics();
+    const QLocale locale;
+    ui->labelBytesSent->setText(locale.toString(s.bytesSent));
+    ui->labelBytesReceived->setText(locale.toString(s.bytesReceived));
+    ui->labelBytesDiscarded->setText(locale.toString(s.bytesDiscarded));
+    ui->labelExceptions->setText(locale.toString(s.exceptions));
+    ui->labelPortLosses->setText(locale.toString(s.portLosses));
+    ui->labelReconnects->setText(locale.toString(s.reconnects));
+    ui->labelPort->setText(
+        m_link->isPortOpen() ? tr("%1 at %2 bit/s").arg(m_link->portName()).arg(m_link->portSpeed())
+                             : tr("None"));
+    const qint64 since = m_link->msecsSinceGoodReply();
+    ui->labelLastReply->setText(since < 0 ? tr("No reply yet") : duration(since));
+}
+
+QString MonitorWindow::askForFile(const QString &caption, QFileDialog::Options options)
+{
+    const QString suggested = QDir(m_directory)
+                                  .filePath(QDateTime::currentDateTime().toString(
+                                      QStringLiteral("'quorvel-'yyyyMMdd-hhmmss'.csv'")));
+    const QString path = QFileDialog::getSaveFileName(this, caption, suggested,
+                                                      tr("CSV files (*.csv)"), nullptr, options);
+    if (!path.isEmpty())
+        m_directory = QFileInfo(path).absolutePath();
+    return path;
+}
+
+void MonitorWindow::saveCsv()
+{
+    const QString path = askForFile(tr("Save CSV"));
+    if (path.isEmpty())
+        return;
+    // Whole or not at all: a failed save leaves an earlier file of that name as it was.
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly)) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        QByteArray text = samples::csv::header();
+        for (const samples::Sample &sample : m_link->series().samples()) {
+            text += samples::csv::row(sample);
+            if (text.size() >= saveChunkBytes) {
+                file.write(text);
+                text.clear();
+            }
+        }
+        file.write(text);
+        const bool saved = file.commit();
+        QApplication::restoreOverrideCursor();
+        if (saved)
+            return;
+    }
+    showError(tr("Cannot save %1: %2").arg(native(path), file.errorString()));
+}
+
+void MonitorWindow::toggleLog()
+{
+    if (m_log.isOpen()) {
+        m_log.close();
+        showLogState();
+        return;
+    }
+    // Appending is the point, so an existing file is no reason to ask.
+    const QString path = askForFile(tr("Log to file"), QFileDialog::DontConfirmOverwrite);
+    if (path.isEmpty())
+        return;
+    switch (m_log.open(path)) {
+    case samples::LogFile::OpenResult::Opened:
+        m_logPath = path;
+        m_logError.clear();
+        m_loggedRows = 0;
+        break;
+    case samples::LogFile::OpenResult::Failed:
+        showError(tr("Cannot log to %1: %2").arg(native(path), m_log.errorString()));
+        break;
+    case samples::LogFile::OpenResult::Foreign:
+        showError(tr("%1 does not begin with the header of a Quorvel measurement file. "
+                     "It was left untouched; choose another file.")
+                      .arg(native(path)));
+        break;
+    }
+    showLogState();
+}
+
+void MonitorWindow::logSample(const samples::Sample &sample)
+{
+    if (!m_log.isOpen())
+        return;
+    if (m_log.append(samples::csv::row(sample))) {
+        m_loggedRows = m_log.rowsWritten();
+        showLogState();
+        return;
+    }
+    // The log closed itself, so samples that come while the box is open are not tried again.
+    m_logError = m_log.errorString();
+    showLogState();
+    showError(tr("Writing to %1 failed: %2\nLogging has stopped. The samples of this run are "
+                 "still kept and can be saved with Save CSV.")
+                  .arg(native(m_logPath), m_logError));
+}
+
+void MonitorWindow::showLogState()
+{
+    const bool logging = m_log.isOpen();
+    ui->pushButtonLog->setText(logging ? tr("Stop logging") : tr("Log to file..."));
+    QString state;
+    if (logging)
+        state = tr("Logging to %1: %2 rows written").arg(native(m_logPath)).arg(m_loggedRows);
+    else if (m_logPath.isEmpty())
+        state = tr("Not logging");
+    else if (!m_logError.isEmpty())
+        state = tr("Logging to %1 stopped after %2 rows: %3")
+                    .arg(native(m_logPath))
+                    .arg(m_loggedRows)
+                    .arg(m_logError);
+    else
+        state = tr("Logged to %1: %2 rows written").arg(native(m_logPath)).arg(m_loggedRows);
+    ui->labelLog->setText(state);
+    ui->labelLog->setToolTip(state);
+}
+
+void MonitorWindow::showError(const QString &text)
+{
+    QMessageBox::information(this, tr("Error"), text);
+}
+
+} // namespace monitor

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "samples/logfile.h"
+
+#include <QFileDialog>
+#include <QTimer>
+#include <QWidget>
+
+QT_BEGIN_NAMESPACE
+namespace Ui {
+class MonitorWindow;
+}
+QT_END_NAMESPACE
+
+namespace samples {
+struct Sample;
+}
+
+namespace monitor {
+
+class LinkMonitor;
+class StatisticsModel;
+
+// The monitor window: the trend chart and the link statistics of what a LinkMonitor recorded
+// since the start of the run, and the measurement file (Save CSV, Log to file). Closing it
+// only hides it, so that a log goes on.
+class MonitorWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit MonitorWindow(LinkMonitor *link, QWidget *parent = nullptr);
+    ~MonitorWindow() override;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    void refresh();
+    void showStatistics();
+    void saveCsv();
+    void toggleLog();
+    void logSample(const samples::Sample &sample);
+    void showLogState();
+    void showError(const QString &text);
+    QString askForFile(const QString &caption, QFileDialog::Options options = {});
+
+    Ui::MonitorWindow *ui;
+    LinkMonitor *m_link;
+    StatisticsModel *m_statistics;
+    QTimer m_redraw;
+    samples::LogFile m_log;
+    QString m_logPath;  // the last log, also once it stopped
+    QString m_logError; // why the last log stopped, when it failed
+    qint64 m_loggedRows = 0;
+    QString m_directory; // of the last file chosen
+};
+
+} // namespace monitor

@@ -1,0 +1,310 @@
+#include "monitor/trendview.h"
+
+#include "monitor/sampleseries.h"
+#include "samples/csv.h"
+
+#include <QDateTime>
+#include <QToolTip>
+#include <QVBoxLayout>
+
+#include <qcustomplot.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace monitor {
+
+namespace {
+
+struct Trace
+{
+    SampleSeries::Value value;
+    const char *name;
+    const char *unit; // not translated
+    QRgb colour;
+    bool rightAxis;
+};
+
+// In the order of the legend.
+constexpr std::array<Trace, 4> traces{{
+    {SampleSeries::Temperature, QT_TRANSLATE_NOOP("monitor::TrendView", "Temperature"), "°C",
+     0xd62728, false},
+    {SampleSeries::DewPoint, QT_TRANSLATE_NOOP("monitor::TrendView", "Dew point"), "°C", 0x1f77b4,
+     false},
+    {SampleSeries::WetBulb, QT_TRANSLATE_NOOP("monitor::TrendView", "Wet bulb"), "°C", 0x2ca02c,
+     false},
+    {SampleSeries::Humidity, QT_TRANSLATE_NOOP("monitor::TrendView", "Humidity"), "%RH", 0x9467bd,
+     true},
+}};
+
+// Points drawn per pixel column of the plot over the data kept ready: the visible time and as
+// much again on either side, so that dragging does not run out of data.
+constexpr std::size_t pointsPerColumn = 3;
+// Room above the newest sample while following, as a share of the span.
+constexpr double followMargin = 0.02;
+constexpr double shortestAll = 60.0; // seconds shown by "All" for a run that just began
+
+QString tenths(int value)
+{
+    return QString::fromLatin1(samples::csv::tenths(value));
+}
+
+struct Extent
+{
+    double low = std::numeric_limits<double>::infinity();
+    double high = -std::numeric_limits<double>::infinity();
+    void add(double value)
+    {
+        low = std::min(low, value);
+        high = std::max(high, value);
+    }
+    bool isEmpty() const { return low > high; }
+};
+
+void fitAxis(QCPAxis *axis, const Extent &extent)
+{
+    if (extent.isEmpty())
+        return;
+    const double size = std::max(extent.high - extent.low, 1.0);
+    axis->setRange(extent.low - 0.1 * size, extent.high + 0.1 * size);
+}
+
+} // namespace
+
+TrendView::TrendView(QWidget *parent) : QWidget(parent), m_plot(new QCustomPlot(this))
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_plot);
+
+    m_plot->setPlottingHint(QCP::phFastPolylines, true);
+    m_plot->setNoAntialiasingOnDrag(true);
+    m_plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    m_plot->axisRect()->setRangeDrag(Qt::Horizontal);
+    m_plot->axisRect()->setRangeZoom(Qt::Horizontal);
+
+    auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
+    ticker->setDateTimeSpec(Qt::LocalTime);
+    m_plot->xAxis->setTicker(ticker);
+    m_plot->xAxis->setLabel(tr("Local time"));
+    m_plot->yAxis->setLabel(QStringLiteral("°C"));
+    m_plot->yAxis2->setLabel(QStringLiteral("%RH"));
+    m_plot->yAxis2->setVisible(true);
+    m_plot->yAxis->setRange(0, 40);
+    m_plot->yAxis2->setRange(0, 100);
+
+    for (std::size_t i = 0; i < traces.size(); ++i) {
+        const Trace &trace = traces[i];
+        QCPGraph *graph =
+            m_plot->addGraph(m_plot->xAxis, trace.rightAxis ? m_plot->yAxis2 : m_plot->yAxis);
+        graph->setName(tr(trace.name) + QLatin1String(" (") + QString::fromUtf8(trace.unit) +
+                       QLatin1Char(')'));
+        // A one-pixel pen keeps the painter on its fast path for long polylines.
+        graph->setPen(QPen(QColor(trace.colour), 1));
+        m_graphs[i] = graph;
+    }
+    // The legend in a row of its own above the plot, where it hides no data.
+    m_plot->legend->setVisible(true);
+    m_plot->plotLayout()->insertRow(0);
+    m_plot->plotLayout()->addElement(0, 0, m_plot->legend);
+    m_plot->plotLayout()->setRowStretchFactor(0, 0.001);
+    m_plot->legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
+    m_plot->legend->setBorderPen(Qt::NoPen);
+    m_plot->legend->setMargins(QMargins(0, 0, 0, 0));
+
+    connect(m_plot->xAxis, QOverload<const QCPRange &>::of(&QCPAxis::rangeChanged), this,
+            &TrendView::onTimeRangeChanged);
+    connect(m_plot, &QCustomPlot::legendClick, this,
+            [this](QCPLegend *, QCPAbstractLegendItem *item, QMouseEvent *) {
+                if (auto *entry = qobject_cast<QCPPlottableLegendItem *>(item))
+                    toggleTrace(qobject_cast<QCPGraph *>(entry->plottable()));
+            });
+    connect(m_plot, &QCustomPlot::mouseMove, this, &TrendView::showNearest);
+    placeAtNewest();
+}
+
+void TrendView::setSeries(const SampleSeries *series)
+{
+    m_series = series;
+    m_stale = true;
+}
+
+void TrendView::setSpan(int seconds)
+{
+    m_spanSeconds = seconds;
+    follow();
+}
+
+void TrendView::follow()
+{
+    setFollowing(true);
+    m_stale = true;
+    refresh();
+}
+
+void TrendView::refresh()
+{
+    if (!m_series || !isVisible() || window()->isMinimized())
+        return;
+    const bool grown = m_series->size() != m_drawnSamples;
+    if (!grown && !m_stale)
+        return;
+    if (grown && !m_following && !m_stale && m_drawnSamples < m_series->size()) {
+        // New samples beyond the time the operator is looking at change nothing on screen.
+        const double newest = double(m_series->samples().back().msecsSinceEpoch) / 1000.0;
+        const double firstNew =
+            double(m_series->samples()[m_drawnSamples].msecsSinceEpoch) / 1000.0;
+        const QCPRange shown = m_plot->xAxis->range();
+        if (firstNew > shown.upper || newest < shown.lower) {
+            m_drawnSamples = m_series->size();
+            return;
+        }
+    }
+    m_drawnSamples = m_series->size();
+    m_stale = false;
+    if (m_following)
+        placeAtNewest();
+    rebuild();
+    m_plot->replot();
+}
+
+void TrendView::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    m_stale = true; // the number of points drawn follows the width
+}
+
+void TrendView::setFollowing(bool following)
+{
+    if (m_following == following)
+        return;
+    m_following = following;
+    emit followingChanged(following);
+}
+
+void TrendView::placeAtNewest()
+{
+    const bool empty = !m_series || m_series->empty();
+    const double newest = empty ? double(QDateTime::currentMSecsSinceEpoch()) / 1000.0
+                                : double(m_series->samples().back().msecsSinceEpoch) / 1000.0;
+    double lower = 0;
+    double upper = 0;
+    if (m_spanSeconds > 0) {
+        upper = newest + followMargin * m_spanSeconds;
+        lower = upper - m_spanSeconds;
+    } else {
+        const double first =
+            empty ? newest : double(m_series->samples().front().msecsSinceEpoch) / 1000.0;
+        upper = newest + followMargin * std::max(newest - first, shortestAll);
+        lower = std::min(first, upper - shortestAll);
+    }
+    const double span = upper - lower;
+    auto ticker = m_plot->xAxis->ticker().dynamicCast<QCPAxisTickerDateTime>();
+    ticker->setDateTimeFormat(span <= 3600        ? QStringLiteral("hh:mm:ss")
+                              : span <= 24 * 3600 ? QStringLiteral("hh:mm")
+                                                  : QStringLiteral("MM-dd hh:mm"));
+    m_placingRange = true;
+    m_plot->xAxis->setRange(lower, upper);
+    m_placingRange = false;
+}
+
+void TrendView::rebuild()
+{
+    if (!m_series)
+        return;
+    const QCPRange shown = m_plot->xAxis->range();
+    const double width = shown.size();
+    // One sample past each end, so that the lines run on to the edges of the plot.
+    std::size_t first = m_series->lowerBound(qint64((shown.lower - width) * 1000));
+    first = first > 0 ? first - 1 : 0;
+    const std::size_t last =
+        std::min(m_series->lowerBound(qint64((shown.upper + width) * 1000)) + 1, m_series->size());
+    const auto columns = std::size_t(std::max(m_plot->axisRect()->width(), 1));
+    const std::vector<SampleSeries::Point> points =
+        m_series->points(first, last, pointsPerColumn * columns);
+
+    constexpr double gap = std::numeric_limits<double>::quiet_NaN();
+    std::array<QVector<QCPGraphData>, traces.size()> data;
+    Extent left;
+    Extent right;
+    double previousKey = -std::numeric_limits<double>::infinity();
+    for (const SampleSeries::Point &p : points) {
+        // Keys must not go back, even if the wall clock did.
+        const double key = std::max(previousKey, double(p.msecsSinceEpoch) / 1000.0);
+        previousKey = key;
+        const bool onScreen = shown.contains(key);
+        for (std::size_t i = 0; i < traces.size(); ++i) {
+            const SampleSeries::Value v = traces[i].value;
+            QVector<QCPGraphData> &line = data[i];
+            // NaN is where the chart library breaks a line.
+            if (p.breakBefore || !p.has(v))
+                line.append(QCPGraphData(key, gap));
+            if (!p.has(v))
+                continue;
+            const double low = p.low[v] / 10.0;
+            const double high = p.high[v] / 10.0;
+            line.append(QCPGraphData(key, low));
+            if (high != low)
+                line.append(QCPGraphData(key, high));
+            if (onScreen && m_graphs[i]->visible()) {
+                Extent &extent = traces[i].rightAxis ? right : left;
+                extent.add(low);
+                extent.add(high);
+            }
+        }
+    }
+    for (std::size_t i = 0; i < traces.size(); ++i)
+        m_graphs[i]->data()->set(data[i], true);
+    fitAxis(m_plot->yAxis, left);
+    fitAxis(m_plot->yAxis2, right);
+}
+
+void TrendView::onTimeRangeChanged()
+{
+    if (m_placingRange)
+        return;
+    // The operator dragged or zoomed: stay where they are. The chart library redraws after.
+    setFollowing(false);
+    rebuild();
+}
+
+void TrendView::toggleTrace(QCPGraph *graph)
+{
+    if (!graph)
+        return;
+    graph->setVisible(!graph->visible());
+    if (QCPPlottableLegendItem *entry = m_plot->legend->itemWithPlottable(graph))
+        entry->setTextColor(graph->visible() ? Qt::black : Qt::gray);
+    rebuild(); // the value axes fit what is shown
+    m_plot->replot();
+}
+
+void TrendView::showNearest(QMouseEvent *event)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    const QPoint at = event->position().toPoint();
+#else
+    const QPoint at = event->pos();
+#endif
+    if (!m_series || m_series->empty() || !m_plot->axisRect()->rect().contains(at)) {
+        QToolTip::hideText();
+        return;
+    }
+    const double key = m_plot->xAxis->pixelToCoord(at.x());
+    const samples::Sample &s = m_series->samples()[m_series->nearest(qint64(key * 1000))];
+    QString text = QDateTime::fromMSecsSinceEpoch(s.msecsSinceEpoch)
+                       .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    if (s.isGap())
+        text += QLatin1Char('\n') + tr("No reply");
+    const SampleSeries::Point values = SampleSeries::pointOf(s);
+    for (const Trace &trace : traces) {
+        if (values.has(trace.value))
+            text += QLatin1Char('\n') + tr(trace.name) + QLatin1String(": ") +
+                    tenths(values.low[trace.value]) + QLatin1Char(' ') +
+                    QString::fromUtf8(trace.unit);
+    }
+    QToolTip::showText(m_plot->mapToGlobal(at), text, m_plot);
+}
+
+} // namespace monitor

@@ -1,0 +1,252 @@
+// The monitor end to end: the main window polling the simulated module over a pseudo-terminal
+// while replies are dropped, damaged and delayed; what the samples, the statistics and the
+// chart make of it; and the log on a disk that fills up.
+#include "linkedwindow.h"
+#include "monitor/linkmonitor.h"
+#include "monitor/monitor.h"
+#include "monitor/statisticsmodel.h"
+#include "protocol/frames.h"
+#include "samples/csv.h"
+#include "simulatedmodule.h"
+
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <QtTest>
+
+#include <qcustomplot.h>
+
+#include <sys/mount.h>
+
+#include <cmath>
+#include <optional>
+
+using monitor::StatisticsModel;
+using protocol::RequestKind;
+using testsupport::LinkedWindow;
+
+namespace {
+constexpr int pollWaitMs = 60000; // generous: the machine may be loaded
+
+QWidget *monitorWindow()
+{
+    QWidget *found = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (w->objectName() == QLatin1String("MonitorWindow")) {
+            if (found)
+                return nullptr; // one instance only
+            found = w;
+        }
+    }
+    return found;
+}
+
+// Chooses `path` in the file dialog the next button opens.
+std::function<void(QDialog *)> chooseFile(const QString &path)
+{
+    return [path](QDialog *dialog) {
+        if (auto *files = qobject_cast<QFileDialog *>(dialog)) {
+            files->selectFile(path);
+            dialog->accept(); // the file dialog's own accept(), which checks the name
+
+        } else {
+            dialog->reject();
+        }
+    };
+}
+
+qint64 cell(QWidget *window, RequestKind kind, StatisticsModel::Column column)
+{
+    const QAbstractItemModel *model =
+        window->findChild<QTableView *>(QStringLiteral("tableStatistics"))->model();
+    return model->index(int(kind), column).data().toLongLong();
+}
+} // namespace
+
+class tst_Monitor : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void faultyLine();
+    void logStopsOnFullDisk();
+};
+
+void tst_Monitor::faultyLine()
+{
+    LinkedWindow fixture;
+    QVERIFY(fixture.isReady());
+    auto *attached = new monitor::Monitor(fixture.widget());
+    const monitor::LinkMonitor &link = *attached->link();
+    QVERIFY(fixture.link());
+    modsim::SimulatedModule *sim = fixture.sim();
+
+    // What the module made of each poll: the values of an intact reply, or nothing.
+    const QByteArray poll = frames::measurementRequest(sim->module().address());
+    std::vector<std::optional<protocol::Reply>> fate;
+    qint64 damagedBytes = 0;
+    connect(sim, &modsim::SimulatedModule::requestReceived, this, [&](const QByteArray &r) {
+        if (r == poll)
+            fate.emplace_back();
+    });
+    connect(sim, &modsim::SimulatedModule::replySent, this, [&](const QByteArray &r) {
+        const protocol::Reply reply = protocol::recognizeReply(r);
+        if (reply.kind == protocol::ReplyKind::Wait)
+            damagedBytes += r.size();
+        else if (reply.kind == protocol::ReplyKind::Measurement && !fate.empty())
+            fate.back() = reply;
+    });
+    modsim::Faults &faults = sim->faults();
+    faults.dropShare = 0.25;
+    faults.corruptShare = 0.15;
+    faults.seed = 11;
+    sim->reseed();
+
+    auto *read = fixture.child<QPushButton>("pushButtonRead");
+    QTest::mouseClick(read, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(fate.size() >= 16, pollWaitMs);
+    QTest::mouseClick(read, Qt::LeftButton);
+    // The last poll keeps its period for a reply after polling stopped.
+    QTRY_COMPARE_WITH_TIMEOUT(link.series().size(), fate.size(), 5000);
+
+    const auto &counts = link.statistics()[RequestKind::Measurement];
+    qint64 intact = 0;
+    for (std::size_t i = 0; i < fate.size(); ++i) {
+        const samples::Sample &s = link.series().samples()[i];
+        QCOMPARE(s.isGap(), !fate[i]);
+        QCOMPARE(s.address, sim->module().address());
+        if (fate[i]) {
+            ++intact;
+            QCOMPARE(s.temperature, fate[i]->temperature);
+            QCOMPARE(s.humidity, fate[i]->humidity);
+        }
+    }
+    QVERIFY2(intact > 0 && intact < qint64(fate.size()), "the dice gave no mix of replies");
+    QCOMPARE(counts.sent, qint64(fate.size()));
+    QCOMPARE(counts.answered, intact);
+    QCOMPARE(counts.noReply, counts.sent - intact);
+    qint64 sent = 0;
+    qint64 received = 0;
+    for (const QByteArray &r : sim->requests())
+        sent += r.size();
+    for (const QByteArray &r : sim->replies())
+        received += r.size();
+    QCOMPARE(link.statistics().bytesSent, sent);
+    QCOMPARE(link.statistics().bytesReceived, received);
+    QTRY_COMPARE(link.statistics().bytesDiscarded, damagedBytes);
+
+    // A second click raises the one window.
+    auto *monitorButton = fixture.child<QPushButton>("pushButtonMonitor");
+    QTest::mouseClick(monitorButton, Qt::LeftButton);
+    QTest::mouseClick(monitorButton, Qt::LeftButton);
+    QWidget *window = monitorWindow();
+    QVERIFY(window && window->isVisible());
+    QCOMPARE(window->windowTitle(), QStringLiteral("Quorvel - Monitor"));
+
+    // The temperature line: each sample in order, NaN at each gap, so no line crosses one.
+    auto *plot = window->findChild<QCustomPlot *>();
+    QVERIFY(plot);
+    const QSharedPointer<QCPGraphDataContainer> drawn = plot->graph(0)->data();
+    QTRY_COMPARE(drawn->size(), int(fate.size()));
+    auto point = drawn->constBegin();
+    for (const samples::Sample &s : link.series().samples()) {
+        QCOMPARE(point->key, double(s.msecsSinceEpoch) / 1000.0);
+        if (s.isGap())
+            QVERIFY2(std::isnan(point->value), qPrintable(QString::number(point->value)));
+        else
+            QCOMPARE(point->value, s.temperature / 10.0);
+        ++point;
+    }
+
+    // Reset zeroes the table; then replies 650 ms late: the poll still has its period, the
+    // address read's deadline (500 ms) has passed.
+    window->findChild<QTabWidget *>(QStringLiteral("tabWidget"))->setCurrentIndex(1);
+    QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("pushButtonResetStatistics")),
+                      Qt::LeftButton);
+    QCOMPARE(cell(window, RequestKind::Measurement, StatisticsModel::Sent), 0);
+    faults = modsim::Faults{};
+    faults.lateMs = 650;
+    QTest::mouseClick(fixture.child<QPushButton>("pushButtonAddressRead"), Qt::LeftButton);
+    QTRY_VERIFY(fixture.watcher()->texts().contains(QStringLiteral("Communication error!")));
+    QTest::mouseClick(read, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(counts.answered >= 3, pollWaitMs);
+    QTest::mouseClick(read, Qt::LeftButton);
+    const auto settled = [&] {
+        return cell(window, RequestKind::Measurement, StatisticsModel::Sent) ==
+               cell(window, RequestKind::Measurement, StatisticsModel::Answered) +
+                   cell(window, RequestKind::Measurement, StatisticsModel::NoReply);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(settled(), 5000);
+    QCOMPARE(cell(window, RequestKind::ReadAddress, StatisticsModel::Sent), 1);
+    QCOMPARE(cell(window, RequestKind::ReadAddress, StatisticsModel::Answered), 0);
+    QCOMPARE(cell(window, RequestKind::ReadAddress, StatisticsModel::NoReply), 1);
+    QVERIFY(cell(window, RequestKind::Measurement, StatisticsModel::Answered) >= 3);
+    QVERIFY2(counts.latency.min() >= 640, qPrintable(QString::number(counts.latency.min())));
+}
+
+void tst_Monitor::logStopsOnFullDisk()
+{
+    QTemporaryDir dir;
+    const QByteArray mountPoint = QFile::encodeName(dir.path());
+    // One page: a few dozen rows fill it.
+    if (::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=4k") != 0)
+        QSKIP("cannot mount a small tmpfs (needs root): the full-disk case is not run");
+    const auto unmount = qScopeGuard([&] { ::umount2(mountPoint.constData(), MNT_DETACH); });
+    const QString path = dir.filePath(QStringLiteral("log.csv"));
+
+    Widget mainWindow;
+    testsupport::ModalWatcher watcher;
+    auto *attached = new monitor::Monitor(&mainWindow);
+    attached->showWindow();
+    QWidget *window = monitorWindow();
+    QVERIFY(window);
+    auto *logButton = window->findChild<QPushButton *>(QStringLiteral("pushButtonLog"));
+    watcher.setDialogHandler(chooseFile(path));
+    QTest::mouseClick(logButton, Qt::LeftButton);
+    QCOMPARE(logButton->text(), QStringLiteral("Stop logging"));
+
+    // Replies as the window reports them, faster than a module would give them.
+    monitor::LinkMonitor *link = attached->link();
+    constexpr int polls = 200;
+    for (int i = 0; i < polls; ++i) {
+        link->onRequestSent(RequestKind::Measurement, frames::measurementRequest(1));
+        protocol::Reply reply;
+        reply.kind = protocol::ReplyKind::Measurement;
+        reply.temperature = qint16(200 + i);
+        link->onReplyRecognised(reply);
+    }
+    QCOMPARE(watcher.count(), 1);
+    QCOMPARE(watcher.messages().first().title, QStringLiteral("Error"));
+    QCOMPARE(logButton->text(), QStringLiteral("Log to file..."));
+    const QString state = window->findChild<QLabel *>(QStringLiteral("labelLog"))->text();
+    QVERIFY2(state.contains(QLatin1String("stopped")), qPrintable(state));
+    QCOMPARE(link->series().size(), std::size_t(polls));
+
+    // Every row that made it is whole, and they are the first samples in order.
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray content = file.readAll();
+    QByteArray expected = samples::csv::header();
+    std::size_t rows = 0;
+    while (expected.size() < content.size() && rows < link->series().size())
+        expected += samples::csv::row(link->series().samples()[rows++]);
+    QCOMPARE(content, expected);
+    QVERIFY(rows > 10 && rows < std::size_t(polls));
+
+    // The run is still whole in memory for Save CSV.
+    QTemporaryDir elsewhere;
+    watcher.setDialogHandler(chooseFile(elsewhere.filePath(QStringLiteral("run.csv"))));
+    QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("pushButtonSaveCsv")),
+                      Qt::LeftButton);
+    QFile saved(elsewhere.filePath(QStringLiteral("run.csv")));
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    while (rows < link->series().size())
+        expected += samples::csv::row(link->series().samples()[rows++]);
+    QCOMPARE(saved.readAll(), expected);
+}
+
+QTEST_MAIN(tst_Monitor)
+#include "tst_monitor.moc"
