@@ -11,9 +11,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
-#include <QLoggingCategory>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QSerialPortInfo>
 #include <QTextBrowser>
 #include <QtTest>
@@ -60,28 +58,6 @@ private:
             bursts << Burst{clock.elapsed(), speed, bytes};
     }
 };
-
-// Runs of the receive handler, counted by its wire trace while the counter is installed.
-namespace receiveruns {
-int count = 0;
-QtMessageHandler previousHandler = nullptr;
-QLoggingCategory::CategoryFilter previousFilter = nullptr;
-const char *const wire = "quorvel.wire";
-void onMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    if (type != QtDebugMsg || qstrcmp(context.category, wire) != 0)
-        previousHandler(type, context, text);
-    else if (text.startsWith(QLatin1String("rx ")))
-        ++count;
-}
-void enableWire(QLoggingCategory *category)
-{
-    if (previousFilter)
-        previousFilter(category);
-    if (qstrcmp(category->categoryName(), wire) == 0)
-        category->setEnabled(QtDebugMsg, true);
-}
-} // namespace receiveruns
 
 void clickLink(const LinkedWindow &w, std::function<void(QDialog *)> dialogHandler)
 {
@@ -270,13 +246,8 @@ void tst_Link::repeatedLinksHandleEachArrivalOnce()
 {
     LinkedWindow w;
     QVERIFY(w.isReady());
-    receiveruns::count = 0;
-    receiveruns::previousHandler = qInstallMessageHandler(receiveruns::onMessage);
-    receiveruns::previousFilter = QLoggingCategory::installFilter(receiveruns::enableWire);
-    const auto restore = qScopeGuard([] {
-        QLoggingCategory::installFilter(receiveruns::previousFilter);
-        qInstallMessageHandler(receiveruns::previousHandler);
-    });
+    // Every run of the receive handler tells how many bytes it took.
+    QSignalSpy runs(w.widget(), &Widget::bytesReceived);
     for (int i = 0; i < 3; ++i)
         QVERIFY(w.link("9600"));
 
@@ -284,8 +255,7 @@ void tst_Link::repeatedLinksHandleEachArrivalOnce()
     // once, twice and three times for the three replies.
     QCOMPARE(int(w.sim()->replies().size()), 3);
     QCOMPARE(logLines(w, "->RX  "), 3);
-    QVERIFY2(receiveruns::count >= 3 && receiveruns::count < 6,
-             qPrintable(QString::number(receiveruns::count)));
+    QVERIFY2(runs.count() >= 3 && runs.count() < 6, qPrintable(QString::number(runs.count())));
 }
 
 void tst_Link::probe_data()

@@ -3,7 +3,7 @@
 // right one: every value shown must be the one the module sent for that poll, and every reply
 // that arrived intact must be shown.
 #include "linkedwindow.h"
-#include "reliability.h"
+#include "measure.h"
 #include "simulatedmodule.h"
 
 #include <QElapsedTimer>
@@ -53,7 +53,7 @@ private slots:
 
 void tst_FaultSoak::mixedFaults()
 {
-    const int polls = reliability::longRun() ? 100000 : 1000;
+    const int polls = testsupport::longRun() ? 100000 : 1000;
     // A fixed seed makes a failing run repeatable; QUORVEL_SOAK_SEED tries other dice.
     const auto seed = quint32(qEnvironmentVariableIsSet("QUORVEL_SOAK_SEED")
                                   ? qEnvironmentVariableIntValue("QUORVEL_SOAK_SEED")
@@ -113,10 +113,10 @@ void tst_FaultSoak::mixedFaults()
     run.start();
     Shown previous;
     for (int i = 0; i < polls; ++i) {
-        if (!reliability::longRun() && run.elapsed() > shortRunBudgetMs)
+        if (!testsupport::longRun() && run.elapsed() > shortRunBudgetMs)
             QFAIL(qPrintable(QStringLiteral("stalled after %1 polls").arg(i)));
         while (sinceDebris.isValid() && sinceDebris.elapsed() < debrisClearMs)
-            reliability::runEventLoop(int(debrisClearMs - sinceDebris.elapsed()));
+            testsupport::runEventLoop(int(debrisClearMs - sinceDebris.elapsed()));
 
         // Distinct from the previous poll's values in all three labels.
         const auto temperature = qint16(-400 + (i * 7919) % 1650);
@@ -142,11 +142,11 @@ void tst_FaultSoak::mixedFaults()
             if ((!replies.isEmpty() && !intactSent) ||
                 (replies.isEmpty() && waited.elapsed() > 4 * splitGapMs))
                 break;
-            reliability::runEventLoop(1);
+            testsupport::runEventLoop(1);
         }
         // A damaged reply may yet be followed by a change that must not come.
         if (shownNow() == before && !replies.contains(intact))
-            reliability::runEventLoop(50);
+            testsupport::runEventLoop(50);
 
         const Shown now = shownNow();
         const bool intactSent = replies.contains(intact);

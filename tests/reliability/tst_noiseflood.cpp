@@ -2,9 +2,9 @@
 // The receive buffer can never be cleared by a pause, so it must stay bounded on its own; the
 // window must keep answering; and the first reply after the flood must decode.
 #include "linkedwindow.h"
+#include "measure.h"
 #include "protocol/receivebuffer.h"
 #include "protocol/uartdata.h"
-#include "reliability.h"
 #include "simulatedmodule.h"
 
 #include <QElapsedTimer>
@@ -23,7 +23,7 @@ constexpr int floodBytesPerSecond = 11520;
 constexpr int probePeriodMs = 50;
 constexpr double probeLatenessBoundMs = 50.0;
 // Resident memory may move by allocator noise, not by the amount of noise received (the
-// flood brings 330 kB in 30 s, 660 kB in 60 s).
+// flood brings 115 kB in 10 s, 690 kB in 60 s).
 constexpr long memoryBoundKb = 4 * 1024;
 // Past the 500 ms of silence that clears a half-received reply.
 constexpr int pauseAfterFloodMs = 600;
@@ -39,7 +39,7 @@ private slots:
 
 void tst_NoiseFlood::floodThenReply()
 {
-    const int floodMs = reliability::longRun() ? 60000 : 30000;
+    const int floodMs = testsupport::longRun() ? 60000 : 10000;
 
     LinkedWindow fixture;
     QVERIFY(fixture.isReady());
@@ -50,8 +50,8 @@ void tst_NoiseFlood::floodThenReply()
     modsim::SimulatedModule *sim = fixture.sim();
 
     // Let the start-up allocations settle before the first reading.
-    reliability::runEventLoop(500);
-    const long rssBefore = reliability::residentKb();
+    testsupport::runEventLoop(500);
+    const long rssBefore = testsupport::residentKb();
 
     // A chain of 50 ms single-shot timers; each records how late it fired, and how much of
     // the noise the receive buffer holds.
@@ -71,16 +71,16 @@ void tst_NoiseFlood::floodThenReply()
     sim->startNoiseFlood(floodBytesPerSecond);
     sinceArmed.start();
     probe.start(probePeriodMs);
-    reliability::runEventLoop(floodMs);
+    testsupport::runEventLoop(floodMs);
     probe.stop();
     sim->stopNoiseFlood();
 
-    const long rssAfter = reliability::residentKb();
-    const double p99 = reliability::percentile(latenessMs, 0.99);
+    const long rssAfter = testsupport::residentKb();
+    const double p99 = testsupport::percentile(latenessMs, 0.99);
     qInfo("%d ms of noise at %d bytes/s: %zu timer probes, lateness p50 %.2f ms, p99 %.2f ms, "
           "max %.2f ms; RSS %ld kB -> %ld kB; receive buffer at most %d bytes",
-          floodMs, floodBytesPerSecond, latenessMs.size(), reliability::percentile(latenessMs, 0.5),
-          p99, reliability::percentile(latenessMs, 1.0), rssBefore, rssAfter, mostBuffered);
+          floodMs, floodBytesPerSecond, latenessMs.size(), testsupport::percentile(latenessMs, 0.5),
+          p99, testsupport::percentile(latenessMs, 1.0), rssBefore, rssAfter, mostBuffered);
     // The noise did arrive, and the buffer kept to its bound.
     QVERIFY(mostBuffered > 0);
     QVERIFY2(mostBuffered <= protocol::receiveBufferBound,
@@ -92,7 +92,7 @@ void tst_NoiseFlood::floodThenReply()
              qPrintable(QStringLiteral("%1 kB -> %2 kB").arg(rssBefore).arg(rssAfter)));
 
     // The line falls silent, then the module answers a poll with values it never sent before.
-    reliability::runEventLoop(pauseAfterFloodMs);
+    testsupport::runEventLoop(pauseAfterFloodMs);
     sim->module().setFrozen(true);
     sim->module().setTemperature(-123);
     sim->module().setHumidity(876);

@@ -1,7 +1,7 @@
 // The adapter is pulled while the tool polls or waits for a reply: one message, no busy loop,
 // and Link works again once the port is back.
 #include "linkedwindow.h"
-#include "reliability.h"
+#include "measure.h"
 #include "simulatedmodule.h"
 
 #include <QElapsedTimer>
@@ -68,17 +68,16 @@ void tst_PortLoss::vanish()
     QElapsedTimer sincePulled;
     sincePulled.start();
     fixture.sim()->vanish();
-    QTRY_VERIFY_WITH_TIMEOUT(reliability::countText(*fixture.watcher(), lostPort) >= 1,
-                             reportBoundMs);
+    QTRY_VERIFY_WITH_TIMEOUT(fixture.watcher()->texts().count(lostPort) >= 1, reportBoundMs);
     const qint64 reportedAfterMs = sincePulled.elapsed();
     qInfo("lost port reported %lld ms after the adapter vanished", reportedAfterMs);
 
-    const double cpuBefore = reliability::cpuSeconds();
+    const double cpuBefore = testsupport::cpuSeconds();
     QElapsedTimer wall;
     wall.start();
-    reliability::runEventLoop(quietMeasureMs);
+    testsupport::runEventLoop(quietMeasureMs);
     const double cpuPercent =
-        100.0 * (reliability::cpuSeconds() - cpuBefore) / (double(wall.elapsed()) / 1000.0);
+        100.0 * (testsupport::cpuSeconds() - cpuBefore) / (double(wall.elapsed()) / 1000.0);
     qInfo("CPU over the %d ms after the report: %.2f %%", quietMeasureMs, cpuPercent);
     QVERIFY2(cpuPercent < quietCpuBoundPercent, qPrintable(QString::number(cpuPercent)));
 

@@ -5,8 +5,8 @@
 // it shows the main window, links through the real Link button and dialog, prints every
 // message it was shown and exits.
 #include "linkedwindow.h"
+#include "measure.h"
 #include "modalwatcher.h"
-#include "reliability.h"
 #include "simulatedmodule.h"
 
 #include <QApplication>
@@ -37,7 +37,7 @@ int runSecondInstance(int argc, char *argv[])
     QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("pushButtonLink")),
                       Qt::LeftButton);
     watcher.setDialogHandler({});
-    reliability::runEventLoop(secondInstanceRunMs);
+    testsupport::runEventLoop(secondInstanceRunMs);
     for (const testsupport::ShownMessage &m : watcher.messages())
         std::printf("%s%s|%s\n", messagePrefix.constData(), qPrintable(m.title),
                     qPrintable(m.text));
@@ -72,7 +72,7 @@ void tst_SecondInstance::samePortIsRefused()
     QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 30000);
     QCOMPARE(second.exitStatus(), QProcess::NormalExit);
     QCOMPARE(second.exitCode(), 0);
-    reliability::runEventLoop(300);
+    testsupport::runEventLoop(300);
 
     QStringList shown;
     for (const QByteArray &line : second.readAllStandardOutput().split('\n')) {

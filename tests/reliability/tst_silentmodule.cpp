@@ -1,7 +1,7 @@
 // Every command meets a module that hears the request and never answers: each reports its
 // failure once, and the tool works normally as soon as the module answers again.
 #include "linkedwindow.h"
-#include "reliability.h"
+#include "measure.h"
 #include "simulatedmodule.h"
 
 #include <QElapsedTimer>
@@ -129,7 +129,7 @@ void tst_SilentModule::unansweredCommand()
         // Deadlines run on precise timers, which never end early.
         QVERIFY2(reportedAfter >= earliestMs, qPrintable(QString::number(reportedAfter)));
         QCOMPARE(watcher->messages().constFirst().title, title);
-        reliability::runEventLoop(onceWindowMs);
+        testsupport::runEventLoop(onceWindowMs);
         QCOMPARE(watcher->texts(), QStringList{message});
     }
 
@@ -146,7 +146,7 @@ void tst_SilentModule::unansweredCommand()
     QTest::mouseClick(fixture.child<QPushButton>("pushButtonAddressRead"), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(address->text(), QString::number(sim->module().address()),
                               reportBoundMs);
-    reliability::runEventLoop(700); // past the read's own deadline
+    testsupport::runEventLoop(700); // past the read's own deadline
     QCOMPARE(watcher->texts(), QStringList{});
 }
 

@@ -15,6 +15,12 @@
 
 namespace testsupport {
 
+// QUORVEL_LONG_TESTS=1 (scripts/test --long) asks for the long versions of the reliability runs.
+inline bool longRun()
+{
+    return qEnvironmentVariableIntValue("QUORVEL_LONG_TESTS") == 1;
+}
+
 // Resident memory of this process in kB, -1 when it cannot be read.
 inline long residentKb()
 {

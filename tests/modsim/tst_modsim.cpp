@@ -1,0 +1,333 @@
+// The simulated module: its replies and its request framer as pure logic, then what only the
+// pseudo-terminal shows, behind a real QSerialPort.
+#include "module.h"
+#include "simulatedmodule.h"
+
+#include "protocol/frames.h"
+#include "protocol/replydecoder.h"
+
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using modsim::Module;
+using modsim::RequestFramer;
+using modsim::SimulatedModule;
+
+namespace {
+// Recording write: clock 65E6D2AD, mode 2, 60 s, start 300 s later; the check byte AA counts
+// the mode byte twice. The module's reply and the configuration it starts with.
+const QByteArray recordWrite =
+    "7b224a1d65e6d2ad00004000000000ffff003c032001400320014065e6d3d90000aa227d";
+const QByteArray recordStored =
+    "7b221c1d65e6d2ad00004000000000ffff003c032001400320014065e6d3d900007c227d";
+const QByteArray recordDefault =
+    "7b221c1d0000000000002000000000ffff003c03200140032001400000000000007b227d";
+const QByteArray readRecord = "7b221a001a227d";
+const QByteArray readInfo = "7b220a000a227d";
+
+// Generous: the machine may be busy with other builds.
+constexpr int replyTimeoutMs = 5000;
+// Long enough that a reply that was going to come would have come.
+constexpr int silenceMs = 1500;
+
+} // namespace
+
+class tst_Modsim : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void replies_data();
+    void replies();
+    void framer_data();
+    void framer();
+
+    void init();
+    void cleanup();
+    void listensOnlyAtItsLineSpeed();
+    void splitReplyArrivesInPieces();
+    void faults();
+    void vanishAndRestore();
+    void linkReplacesOnlyASymbolicLink_data();
+    void linkReplacesOnlyASymbolicLink();
+
+private:
+    bool open(const QString &portName);
+    void send(const QByteArray &request);
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<SimulatedModule> m_sim;
+    std::unique_ptr<QSerialPort> m_port;
+    QByteArray m_received;
+    QByteArrayList m_arrivals;
+};
+
+void tst_Modsim::replies_data()
+{
+    QTest::addColumn<bool>("wetBulb");
+    // Requests sent in turn to one module, each "request>reply" in hex; no reply is silence.
+    QTest::addColumn<QByteArray>("exchanges");
+
+    // Live values -5.5 °C / 80.0 %RH: dew point -8.4 °C (FFAC), wet bulb -7.0 °C (FFBA).
+    QTest::newRow("read address, whatever slave address it is sent to")
+        << false << QByteArray("0003010000018427>01030200017984 0703010000018590>01030200017984");
+    QTest::newRow("measurement, three values; damaged or for another slave: silence")
+        << false
+        << QByteArray("01030000000305cb>010306ffc90320ffaca969 01030000000305cc> "
+                      "02030000000305f8>");
+    QTest::newRow("measurement, four values")
+        << true << QByteArray("01030000000305cb>010309ffc90320ffacffba008d10");
+    QTest::newRow("address write, then answered at the new address")
+        << false
+        << QByteArray("00060100000949e1>00060100000949e1 01030000000305cb> "
+                      "0903000000030483>090306ffc90320ffaccea9 0703010000018590>09030200099983");
+    QTest::newRow("baud write echoed, new code reported")
+        << false
+        << QByteArray("0006010100051824>0006010100051824 000301000002c426>010304000100056bf0 ") +
+               readInfo + ">7b220c0e010438313333010524051710300175227d";
+    QTest::newRow("refused: register outside the map, address 0, baud code 7")
+        << false
+        << QByteArray("01030010000185cf>018302c0f1 00060100000089e7>00860353a1 "
+                      "00060101000799e5>00860353a1");
+    QTest::newRow("device information")
+        << false << readInfo + ">7b220c0e010438313333010424051710300174227d";
+    QTest::newRow("serial-number write, read back with the new model")
+        << false
+        << "7b22aa072015030514070900227d>7b22ab00ab227d " + readInfo +
+               ">7b220c0e010438313332010415030514070933227d";
+    QTest::newRow("recording write with a correct check byte is stored")
+        << false << recordWrite + '>' + recordStored + ' ' + readRecord + '>' + recordStored;
+    // 6A is the plain sum, as a sender that forgets the doubled mode byte would send it.
+    QTest::newRow("recording write with a wrong check byte is ignored")
+        << false
+        << QByteArray(recordWrite).replace("aa227d", "6a227d") + "> " + readRecord + '>' +
+               recordDefault;
+}
+
+void tst_Modsim::replies()
+{
+    QFETCH(bool, wetBulb);
+    QFETCH(QByteArray, exchanges);
+
+    Module module;
+    module.setTemperature(-55);
+    module.setHumidity(800);
+    module.setFrozen(true);
+    module.setWetBulbReply(wetBulb);
+    for (const QByteArray &exchange : exchanges.split(' ')) {
+        const QByteArrayList sides = exchange.split('>');
+        QCOMPARE(sides.size(), 2);
+        const QByteArray reply = module.handle(QByteArray::fromHex(sides.at(0))).toHex();
+        QVERIFY2(reply == sides.at(1), (exchange + " but got " + reply).constData());
+    }
+}
+
+void tst_Modsim::framer_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<QByteArrayList>("requests");
+
+    const QByteArray measurement = frames::measurementRequest(1);
+    const QByteArray readAddress = frames::readAddressRequest();
+    const QByteArray info = frames::readDeviceInfoRequest();
+    const QByteArray serial = frames::writeSerialNumberRequest(0x21, "240517103001");
+    const QByteArray record = QByteArray::fromHex(recordWrite);
+    const auto hex = [](const char *text) { return QByteArray::fromHex(text); };
+
+    QTest::newRow("each kind, back to back")
+        << measurement + info + serial + record + readAddress
+        << QByteArrayList{measurement, info, serial, record, readAddress};
+    QTest::newRow("garbage before and between")
+        << hex("ff0013") + readAddress + hex("55aa") + record
+        << QByteArrayList{readAddress, record};
+    QTest::newRow("openers that are no frame")
+        << hex("7b22ff7b227b221d") + info << QByteArrayList{info};
+    QTest::newRow("logger frame with a wrong close")
+        << hex("7b220a000a2200") + measurement << QByteArrayList{measurement};
+    QTest::newRow("damaged request")
+        << hex("01030000000305cc") + measurement << QByteArrayList{measurement};
+    QTest::newRow("truncated request")
+        << measurement.left(5) + measurement << QByteArrayList{measurement};
+    QTest::newRow("garbage only") << hex("0003ff7b2201020304050607") << QByteArrayList{};
+}
+
+void tst_Modsim::framer()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(QByteArrayList, requests);
+
+    for (int chunk : {1, 2, 3, 5, 8, 13, 1000}) {
+        RequestFramer framer;
+        QByteArrayList found;
+        for (int at = 0; at < stream.size(); at += chunk) {
+            framer.feed(stream.mid(at, chunk));
+            while (const std::optional<QByteArray> request = framer.next())
+                found.append(*request);
+        }
+        QVERIFY2(found == requests,
+                 qPrintable(QStringLiteral("chunks of %1: %2")
+                                .arg(chunk)
+                                .arg(QString::fromLatin1(found.join('|').toHex()))));
+        // No more is kept than the longest request could need.
+        QVERIFY(framer.pending().size() < 36);
+    }
+}
+
+void tst_Modsim::init()
+{
+    QVERIFY(m_dir.isValid());
+    m_sim = std::make_unique<SimulatedModule>();
+    m_sim->module().setFrozen(true);
+    // Under a link of its own, so that vanish() and restore() keep the name.
+    QVERIFY2(m_sim->start(m_dir.filePath(QStringLiteral("ttySim"))),
+             qPrintable(m_sim->errorString()));
+    QVERIFY2(open(m_sim->portName()), qPrintable(m_port->errorString()));
+}
+
+void tst_Modsim::cleanup()
+{
+    m_port.reset();
+    m_sim.reset();
+}
+
+bool tst_Modsim::open(const QString &portName)
+{
+    m_port = std::make_unique<QSerialPort>(portName);
+    m_port->setBaudRate(9600);
+    connect(m_port.get(), &QSerialPort::readyRead, this, [this] {
+        m_arrivals.append(m_port->readAll());
+        m_received += m_arrivals.last();
+    });
+    return m_port->open(QIODevice::ReadWrite);
+}
+
+void tst_Modsim::send(const QByteArray &request)
+{
+    m_received.clear();
+    m_arrivals.clear();
+    m_port->write(request);
+}
+
+void tst_Modsim::listensOnlyAtItsLineSpeed()
+{
+    QVERIFY(m_port->setBaudRate(19200));
+    send(frames::measurementRequest(1));
+    QTest::qWait(silenceMs);
+    QVERIFY(m_received.isEmpty());
+    QVERIFY(m_sim->requests().isEmpty());
+
+    // The speed change is echoed at the old speed; from then on only the new one is heard.
+    QVERIFY(m_port->setBaudRate(9600));
+    send(frames::writeBaudCodeRequest(5));
+    QTRY_COMPARE_WITH_TIMEOUT(m_received, frames::writeBaudCodeRequest(5), replyTimeoutMs);
+    send(frames::measurementRequest(1));
+    QTest::qWait(silenceMs);
+    QVERIFY(m_received.isEmpty());
+    QVERIFY(m_port->setBaudRate(19200));
+    send(frames::measurementRequest(1));
+    QTRY_COMPARE_WITH_TIMEOUT(m_received, m_sim->module().measurementReply(), replyTimeoutMs);
+}
+
+void tst_Modsim::splitReplyArrivesInPieces()
+{
+    m_sim->faults().splitShare = 1.0;
+    m_sim->faults().splitGapMs = 1500;
+    const QByteArray whole = m_sim->module().deviceInfoFrame();
+    send(frames::readDeviceInfoRequest());
+    QTRY_COMPARE_WITH_TIMEOUT(m_received, whole, replyTimeoutMs);
+    QVERIFY(m_arrivals.size() >= 2);
+    QVERIFY2(m_arrivals.first().size() < whole.size(), "the whole reply came at once");
+}
+
+void tst_Modsim::faults()
+{
+    const QByteArray request = frames::measurementRequest(1);
+    const QByteArray clean = m_sim->module().measurementReply();
+    modsim::Faults &faults = m_sim->faults();
+
+    faults.dropShare = 1.0;
+    send(request);
+    QTest::qWait(silenceMs);
+    QVERIFY(m_received.isEmpty());
+    QCOMPARE(m_sim->requests(), QByteArrayList{request}); // heard, but not answered
+    faults.dropShare = 0.0;
+
+    faults.corruptShare = 1.0;
+    send(request);
+    QTRY_COMPARE_WITH_TIMEOUT(m_received.size(), clean.size(), replyTimeoutMs);
+    int flipped = 0;
+    for (int i = 0; i < clean.size(); ++i)
+        flipped += qPopulationCount(quint8(m_received.at(i) ^ clean.at(i)));
+    QCOMPARE(flipped, 1);
+    QVERIFY(!protocol::answersRequest(protocol::recognizeReply(m_received).kind));
+    faults.corruptShare = 0.0;
+
+    faults.exceptionCode = 2;
+    send(request);
+    QTRY_COMPARE_WITH_TIMEOUT(m_received.toHex(), QByteArray("018302c0f1"), replyTimeoutMs);
+}
+
+void tst_Modsim::vanishAndRestore()
+{
+    const QString link = m_sim->portName();
+    QSet<int> errors;
+    connect(m_port.get(), &QSerialPort::errorOccurred, this,
+            [&errors](QSerialPort::SerialPortError error) { errors.insert(int(error)); });
+    m_sim->vanish();
+    QVERIFY(!QFileInfo::exists(link));
+    // As with a pulled adapter: reads fail (the hung-up line reads as end of file), the next
+    // write reports the resource gone, and the port cannot be opened again.
+    QTRY_VERIFY_WITH_TIMEOUT(errors.contains(QSerialPort::ReadError), replyTimeoutMs);
+    m_port->write(frames::readAddressRequest());
+    QTRY_VERIFY_WITH_TIMEOUT(errors.contains(QSerialPort::ResourceError), replyTimeoutMs);
+    m_port->close();
+    QVERIFY(!m_port->open(QIODevice::ReadWrite));
+
+    QVERIFY(m_sim->restore());
+    QVERIFY2(open(link), qPrintable(m_port->errorString()));
+    send(frames::readAddressRequest());
+    QTRY_COMPARE_WITH_TIMEOUT(m_received.toHex(), QByteArray("01030200017984"), replyTimeoutMs);
+}
+
+void tst_Modsim::linkReplacesOnlyASymbolicLink_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("symbolic link") << "link" << true;
+    QTest::newRow("regular file") << "file" << false;
+    QTest::newRow("directory") << "dir" << false;
+}
+
+void tst_Modsim::linkReplacesOnlyASymbolicLink()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, replaced);
+    const QString path = m_dir.filePath(kind);
+    QFile file(path);
+    if (kind == QLatin1String("link"))
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), path));
+    else if (kind == QLatin1String("dir"))
+        QVERIFY(QDir().mkdir(path));
+    else if (!file.open(QIODevice::WriteOnly) || file.write("keep me") != 7 || !file.flush())
+        QFAIL("cannot write the file");
+    file.close();
+
+    SimulatedModule other;
+    QCOMPARE(other.start(path), replaced);
+    QCOMPARE(QFileInfo(path).symLinkTarget() != QLatin1String("/dev/null") &&
+                 QFileInfo(path).isSymLink(),
+             replaced);
+    if (!replaced)
+        QVERIFY2(other.errorString().contains(QLatin1String("not a symbolic link")),
+                 qPrintable(other.errorString()));
+    if (kind == QLatin1String("file")) {
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("keep me"));
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_Modsim)
+#include "tst_modsim.moc"
