@@ -47,10 +47,7 @@ private slots:
 
     void init();
     void cleanup();
-    void listensOnlyAtItsLineSpeed();
-    void splitReplyArrivesInPieces();
     void faults();
-    void vanishAndRestore();
     void linkReplacesOnlyASymbolicLink_data();
     void linkReplacesOnlyASymbolicLink();
 
@@ -62,7 +59,6 @@ private:
     std::unique_ptr<SimulatedModule> m_sim;
     std::unique_ptr<QSerialPort> m_port;
     QByteArray m_received;
-    QByteArrayList m_arrivals;
 };
 
 void tst_Modsim::replies_data()
@@ -197,49 +193,15 @@ bool tst_Modsim::open(const QString &portName)
 {
     m_port = std::make_unique<QSerialPort>(portName);
     m_port->setBaudRate(9600);
-    connect(m_port.get(), &QSerialPort::readyRead, this, [this] {
-        m_arrivals.append(m_port->readAll());
-        m_received += m_arrivals.last();
-    });
+    connect(m_port.get(), &QSerialPort::readyRead, this,
+            [this] { m_received += m_port->readAll(); });
     return m_port->open(QIODevice::ReadWrite);
 }
 
 void tst_Modsim::send(const QByteArray &request)
 {
     m_received.clear();
-    m_arrivals.clear();
     m_port->write(request);
-}
-
-void tst_Modsim::listensOnlyAtItsLineSpeed()
-{
-    QVERIFY(m_port->setBaudRate(19200));
-    send(frames::measurementRequest(1));
-    QTest::qWait(silenceMs);
-    QVERIFY(m_received.isEmpty());
-    QVERIFY(m_sim->requests().isEmpty());
-
-    // The speed change is echoed at the old speed; from then on only the new one is heard.
-    QVERIFY(m_port->setBaudRate(9600));
-    send(frames::writeBaudCodeRequest(5));
-    QTRY_COMPARE_WITH_TIMEOUT(m_received, frames::writeBaudCodeRequest(5), replyTimeoutMs);
-    send(frames::measurementRequest(1));
-    QTest::qWait(silenceMs);
-    QVERIFY(m_received.isEmpty());
-    QVERIFY(m_port->setBaudRate(19200));
-    send(frames::measurementRequest(1));
-    QTRY_COMPARE_WITH_TIMEOUT(m_received, m_sim->module().measurementReply(), replyTimeoutMs);
-}
-
-void tst_Modsim::splitReplyArrivesInPieces()
-{
-    m_sim->faults().splitShare = 1.0;
-    m_sim->faults().splitGapMs = 1500;
-    const QByteArray whole = m_sim->module().deviceInfoFrame();
-    send(frames::readDeviceInfoRequest());
-    QTRY_COMPARE_WITH_TIMEOUT(m_received, whole, replyTimeoutMs);
-    QVERIFY(m_arrivals.size() >= 2);
-    QVERIFY2(m_arrivals.first().size() < whole.size(), "the whole reply came at once");
 }
 
 void tst_Modsim::faults()
@@ -268,28 +230,6 @@ void tst_Modsim::faults()
     faults.exceptionCode = 2;
     send(request);
     QTRY_COMPARE_WITH_TIMEOUT(m_received.toHex(), QByteArray("018302c0f1"), replyTimeoutMs);
-}
-
-void tst_Modsim::vanishAndRestore()
-{
-    const QString link = m_sim->portName();
-    QSet<int> errors;
-    connect(m_port.get(), &QSerialPort::errorOccurred, this,
-            [&errors](QSerialPort::SerialPortError error) { errors.insert(int(error)); });
-    m_sim->vanish();
-    QVERIFY(!QFileInfo::exists(link));
-    // As with a pulled adapter: reads fail (the hung-up line reads as end of file), the next
-    // write reports the resource gone, and the port cannot be opened again.
-    QTRY_VERIFY_WITH_TIMEOUT(errors.contains(QSerialPort::ReadError), replyTimeoutMs);
-    m_port->write(frames::readAddressRequest());
-    QTRY_VERIFY_WITH_TIMEOUT(errors.contains(QSerialPort::ResourceError), replyTimeoutMs);
-    m_port->close();
-    QVERIFY(!m_port->open(QIODevice::ReadWrite));
-
-    QVERIFY(m_sim->restore());
-    QVERIFY2(open(link), qPrintable(m_port->errorString()));
-    send(frames::readAddressRequest());
-    QTRY_COMPARE_WITH_TIMEOUT(m_received.toHex(), QByteArray("01030200017984"), replyTimeoutMs);
 }
 
 void tst_Modsim::linkReplacesOnlyASymbolicLink_data()

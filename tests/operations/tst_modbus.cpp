@@ -111,6 +111,7 @@ void tst_Operations::pollRhythm()
     // recording read goes out the moment the second arrives, so that no poll is on its way.
     QList<qint64> at;
     QList<QByteArray> polls;
+    quint8 addressInUse = 0;
     QElapsedTimer clock;
     QObject context;
     connect(m_lw->sim(), &modsim::SimulatedModule::requestReceived, &context,
@@ -121,22 +122,29 @@ void tst_Operations::pollRhythm()
                 polls << request;
                 if (polls.size() == 1)
                     ui<QLineEdit>("lineEditAddress")->setText(QStringLiteral("7"));
-                if (polls.size() == 2)
+                if (polls.size() == 2) {
+                    addressInUse = UartData.Address; // before the address read below answers
                     click("ReadRecord");
+                }
+                if (polls.size() == 3)
+                    click("AddressRead");
             });
     clock.start();
     read->click();
     QCOMPARE(read->text(), QStringLiteral("Stop"));
-    QTRY_VERIFY_WITH_TIMEOUT(polls.size() >= 3, patience);
+    QTRY_VERIFY_WITH_TIMEOUT(polls.size() >= 4, patience);
 
     // The first poll one period after the click, the next one period later at the address now
-    // in the field, and the one after the recording command three seconds after it.
+    // in the field, the one after the recording command three seconds after it, and a Modbus
+    // command puts the poll back to one period.
     QVERIFY2(at[0] >= 900, qPrintable(QString::number(at[0])));
     QVERIFY2(at[1] - at[0] >= 900, qPrintable(QString::number(at[1] - at[0])));
     QVERIFY2(at[2] - at[1] >= 2800, qPrintable(QString::number(at[2] - at[1])));
+    QVERIFY2(at[3] - at[2] >= 900 && at[3] - at[2] < 2500,
+             qPrintable(QString::number(at[3] - at[2])));
     QCOMPARE(int(quint8(polls[0].at(0))), 1);
     QCOMPARE(int(quint8(polls[1].at(0))), 7);
-    QCOMPARE(int(UartData.Address), 7);
+    QCOMPARE(int(addressInUse), 7);
 
     read->click();
     QTest::qWait(300); // a poll written just before the click is still on its way
