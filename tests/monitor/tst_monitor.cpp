@@ -161,6 +161,14 @@ void tst_Monitor::faultyLine()
         ++point;
     }
 
+    // A Modbus exception answers nothing, and is counted as what it is.
+    faults = modsim::Faults{};
+    faults.exceptionCode = 2;
+    QTest::mouseClick(fixture.child<QPushButton>("pushButtonAddressRead"), Qt::LeftButton);
+    QTRY_VERIFY(fixture.watcher()->texts().contains(QStringLiteral("Communication error!")));
+    QCOMPARE(link.statistics().exceptions, qint64(1));
+    fixture.watcher()->clear();
+
     // Reset zeroes the table; then replies 650 ms late: the poll still has its period, the
     // address read's deadline (500 ms) has passed.
     window->findChild<QTabWidget *>(QStringLiteral("tabWidget"))->setCurrentIndex(1);
