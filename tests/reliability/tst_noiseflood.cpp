@@ -25,6 +25,13 @@ constexpr double probeLatenessBoundMs = 50.0;
 // Resident memory may move by allocator noise, not by the amount of noise received (the
 // flood brings 115 kB in 10 s, 690 kB in 60 s).
 constexpr long memoryBoundKb = 4 * 1024;
+#if defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer holds freed memory back in quarantine, so resident memory grows with every
+// allocation there and says nothing about the tool's own.
+constexpr bool residentMemoryTells = false;
+#else
+constexpr bool residentMemoryTells = true;
+#endif
 // Past the 500 ms of silence that clears a half-received reply.
 constexpr int pauseAfterFloodMs = 600;
 } // namespace
@@ -88,7 +95,7 @@ void tst_NoiseFlood::floodThenReply()
     // A starved event loop would fire far fewer probes than the period allows.
     QVERIFY(latenessMs.size() > std::size_t(floodMs / probePeriodMs / 2));
     QVERIFY2(p99 <= probeLatenessBoundMs, qPrintable(QString::number(p99)));
-    QVERIFY2(std::labs(rssAfter - rssBefore) <= memoryBoundKb,
+    QVERIFY2(!residentMemoryTells || std::labs(rssAfter - rssBefore) <= memoryBoundKb,
              qPrintable(QStringLiteral("%1 kB -> %2 kB").arg(rssBefore).arg(rssAfter)));
 
     // The line falls silent, then the module answers a poll with values it never sent before.
