@@ -61,14 +61,14 @@ void tst_SampleFiles::csvRow_data()
     QTest::newRow("three values") << three << row1;
 
     Sample four = sampleAt("2026-12-31T23:59:59.999Z", 247);
-    four.temperature = -5;
+    four.temperature = 0;  // no sign
     four.humidity = 65535; // unsigned: never negative
     four.dewPoint = -123;
     four.wetBulb = -1;
     four.hasWetBulb = true;
-    QTest::newRow("four values, below zero, new year")
+    QTest::newRow("four values, zero and below, new year")
         << four
-        << QByteArray("2026-12-31T23:59:59.999Z,2027-01-01 00:59:59.999,247,-0.5,6553.5,-12.3,"
+        << QByteArray("2026-12-31T23:59:59.999Z,2027-01-01 00:59:59.999,247,0.0,6553.5,-12.3,"
                       "-0.1,ok\n");
 
     Sample gap = sampleAt("2026-12-07T09:15:03.125Z", 1);
