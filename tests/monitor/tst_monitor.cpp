@@ -72,6 +72,7 @@ class tst_Monitor : public QObject
 
 private slots:
     void faultyLine();
+    void replyAfterStopOrReset();
     void logStopsOnFullDisk();
 };
 
@@ -193,6 +194,28 @@ void tst_Monitor::faultyLine()
     QCOMPARE(cell(window, RequestKind::ReadAddress, StatisticsModel::NoReply), 1);
     QVERIFY(cell(window, RequestKind::Measurement, StatisticsModel::Answered) >= 3);
     QVERIFY2(counts.latency.min() >= 640, qPrintable(QString::number(counts.latency.min())));
+}
+
+void tst_Monitor::replyAfterStopOrReset()
+{
+    // Replies as the window reports them, at moments a line cannot be relied on to give.
+    monitor::LinkMonitor link;
+    protocol::Reply reply;
+    reply.kind = protocol::ReplyKind::Measurement;
+    const auto &polls = link.statistics()[RequestKind::Measurement];
+    // The last poll keeps its period for the reply after polling stopped.
+    link.onRequestSent(RequestKind::Measurement, frames::measurementRequest(1));
+    link.onPollingChanged(false);
+    QTest::qWait(20);
+    link.onReplyRecognised(reply);
+    QCOMPARE(polls.answered, 1);
+    QVERIFY(!link.series().samples()[0].isGap());
+    // A request sent before Reset counts in neither the old counters nor the new.
+    link.onRequestSent(RequestKind::ReadAddress, frames::readAddressRequest());
+    link.resetStatistics();
+    reply.kind = protocol::ReplyKind::Address;
+    link.onReplyRecognised(reply);
+    QCOMPARE(link.statistics()[RequestKind::ReadAddress].answered, 0);
 }
 
 void tst_Monitor::logStopsOnFullDisk()
