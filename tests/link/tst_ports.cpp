@@ -1,6 +1,7 @@
 // Adapters that come and go: the settings dialog's list follows them, and a lost link comes back
 // by itself. The simulated module's vanish() and restore() pull and plug its pseudo-terminal
 // under the same symbolic link; the kernel's own open notifications count every open of it.
+#include "link/portwatcher.h"
 #include "link/serialportsettingdialog.h"
 #include "linkedwindow.h"
 #include "protocol/uartdata.h"
@@ -86,6 +87,9 @@ void tst_Ports::dialogListFollowsThePort()
     QCOMPARE(names->currentText(), typed);
     QTRY_COMPARE_WITH_TIMEOUT(second.opens, 1, settleMs);
     QTest::qWait(quietMs); // listed ports are not tried again at later checks
+    // nor when another port comes or goes
+    emit dialog.findChild<PortWatcher *>()->portsChanged();
+    QTest::qWait(100);
     QCOMPARE(second.opens, 1);
     QCOMPARE(names->currentText(), typed);
     QVERIFY(names->itemData(names->findText(port), Qt::ToolTipRole)
