@@ -1,6 +1,7 @@
 // quorvel-cli run as a script runs it, against the simulated module on a pseudo-terminal.
 #include "simulatedmodule.h"
 
+#include "cli/linetiming.h"
 #include "protocol/frames.h"
 #include "protocol/receivebuffer.h"
 #include "samples/csv.h"
@@ -51,6 +52,8 @@ private slots:
     void portVanishingMidReadEndsWithThree();
     void csvIsTheMonitorsFormat_data();
     void csvIsTheMonitorsFormat();
+    void silentAddressWait_data();
+    void silentAddressWait();
 
 private:
     Run cli(QStringList args, const std::function<void(const QByteArray &)> &onOutput = {});
@@ -253,6 +256,7 @@ void TestCli::usageErrorSendsNothing_data()
         << QStringList{"record", "--mode", "timing", "--start", "2001-01-01 00:00:00"};
     QTest::newRow("serial of five digits") << QStringList{"set-serial", "12345"};
     QTest::newRow("scan past 247") << QStringList{"scan", "--addresses", "1-300"};
+    QTest::newRow("scan range backwards") << QStringList{"scan", "--addresses", "9-3"};
     QTest::newRow("provision without a speed")
         << QStringList{"provision", "--address", "17", "--serial", "auto"};
     QTest::newRow("unknown command") << QStringList{"frobnicate"};
@@ -316,6 +320,23 @@ void TestCli::csvIsTheMonitorsFormat()
     python.closeWriteChannel();
     QVERIFY(python.waitForFinished(runTimeoutMs));
     QCOMPARE(python.readAllStandardOutput(), samples::csv::header() + row.repeated(3));
+}
+
+void TestCli::silentAddressWait_data()
+{
+    // What a scan spends on an empty address: the request's 8 characters, 3.5 characters of
+    // silence, the reply's first character, and the 30 ms margin.
+    QTest::addColumn<int>("speed");
+    QTest::addColumn<qint64>("micros");
+    QTest::newRow("1200") << 1200 << qint64(66666 + 29166 + 8333 + 30000);
+    QTest::newRow("115200, silence fixed at 1750 us") << 115200 << qint64(694 + 1750 + 86 + 30000);
+}
+
+void TestCli::silentAddressWait()
+{
+    QFETCH(int, speed);
+    QFETCH(qint64, micros);
+    QCOMPARE(qint64(cli::silentAddressWait(speed, cli::defaultMargin).count()), micros);
 }
 
 QTEST_GUILESS_MAIN(TestCli)
