@@ -14,7 +14,9 @@
 #include <QTextBrowser>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 using testsupport::LinkedWindow;
@@ -101,15 +103,18 @@ void tst_Ports::reconnect_data()
 {
     QTest::addColumn<bool>("polling");
     QTest::addColumn<bool>("linkPressed"); // Link, then Cancel, while the port is away
-    QTest::newRow("polling resumes") << true << false;
-    QTest::newRow("idle link reopens, nothing sent") << false << false;
-    QTest::newRow("after Link, stays closed") << true << true;
+    QTest::addColumn<bool>("hungUp");      // the line fails first with its node still there
+    QTest::newRow("polling resumes") << true << false << false;
+    QTest::newRow("idle link reopens, nothing sent") << false << false << false;
+    QTest::newRow("after Link, stays closed") << true << true << false;
+    QTest::newRow("failed in place: waits for it to go") << true << false << true;
 }
 
 void tst_Ports::reconnect()
 {
     QFETCH(bool, polling);
     QFETCH(bool, linkPressed);
+    QFETCH(bool, hungUp);
     LinkedWindow w;
     QVERIFY(w.isReady());
     w.sim()->module().setLineSpeed(19200);
@@ -124,7 +129,17 @@ void tst_Ports::reconnect()
     qRegisterMetaType<qint32>("qint32");
     QSignalSpy reconnected(w.widget(), &Widget::portReconnected);
 
-    w.sim()->vanish();
+    if (hungUp) {
+        // An adapter that fails without going away: its node stays, and opens again.
+        const int fd = ::open(QFile::encodeName(QFileInfo(w.portName()).canonicalFilePath()),
+                              O_RDWR | O_NOCTTY);
+        const bool hung = fd >= 0 && ::ioctl(fd, TIOCVHANGUP) == 0;
+        ::close(fd);
+        if (!hung)
+            QSKIP("cannot hang up the terminal (needs root)");
+    } else {
+        w.sim()->vanish();
+    }
     QTRY_COMPARE_WITH_TIMEOUT(w.watcher()->texts(),
                               QStringList{QStringLiteral("The serial port was disconnected!")},
                               settleMs);
@@ -133,6 +148,12 @@ void tst_Ports::reconnect()
         QTest::mouseClick(w.child<QPushButton>("pushButtonLink"), Qt::LeftButton);
     }
     QTRY_VERIFY_WITH_TIMEOUT(!w.port()->isOpen(), settleMs);
+    if (hungUp) {
+        OpenCounter dead(w.portName());
+        QTest::qWait(quietMs);
+        QCOMPARE(dead.opens, 0);
+        w.sim()->vanish();
+    }
     w.sim()->clearLog();
     QVERIFY(w.sim()->restore());
     OpenCounter opener(w.portName());

@@ -21,6 +21,7 @@
 
 #include <sys/mount.h>
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -73,6 +74,7 @@ class tst_Monitor : public QObject
 private slots:
     void faultyLine();
     void replyAfterStopOrReset();
+    void wetBulbMissingBreaksOnlyItsLine();
     void logStopsOnFullDisk();
 };
 
@@ -216,6 +218,33 @@ void tst_Monitor::replyAfterStopOrReset()
     reply.kind = protocol::ReplyKind::Address;
     link.onReplyRecognised(reply);
     QCOMPARE(link.statistics()[RequestKind::ReadAddress].answered, 0);
+}
+
+void tst_Monitor::wetBulbMissingBreaksOnlyItsLine()
+{
+    // One three-value reply between four-value ones: the wet-bulb line must not be drawn
+    // across it, and the temperature line must not break.
+    Widget mainWindow;
+    auto *attached = new monitor::Monitor(&mainWindow);
+    attached->showWindow();
+    for (const auto kind :
+         {protocol::ReplyKind::MeasurementWithWetBulb, protocol::ReplyKind::Measurement,
+          protocol::ReplyKind::MeasurementWithWetBulb}) {
+        attached->link()->onRequestSent(RequestKind::Measurement, frames::measurementRequest(1));
+        protocol::Reply reply;
+        reply.kind = kind;
+        attached->link()->onReplyRecognised(reply);
+    }
+    auto *plot = monitorWindow()->findChild<QCustomPlot *>();
+    const auto breaks = [plot](int graph) {
+        const QSharedPointer<QCPGraphDataContainer> data = plot->graph(graph)->data();
+        return std::count_if(data->constBegin(), data->constEnd(),
+                             [](const QCPGraphData &d) { return std::isnan(d.value); });
+    };
+    QTRY_COMPARE(plot->graph(2)->data()->size(), 3); // wet bulb: value, break, value
+    QCOMPARE(breaks(2), 1);
+    QCOMPARE(plot->graph(0)->data()->size(), 3);
+    QCOMPARE(breaks(0), 0);
 }
 
 void tst_Monitor::logStopsOnFullDisk()
