@@ -19,14 +19,14 @@ constexpr int highestAddress = 247;
 void Widget::writeRequest(protocol::RequestKind kind, const QByteArray &frame)
 {
     // The result is not examined: a request lost with the port shows as a missing reply.
-    serialPort->write(frame);
+    linkDevice()->write(frame);
     emit requestSent(kind, frame);
 }
 
 void Widget::sendModbusRequest(protocol::RequestKind kind, const QByteArray &frame)
 {
     writeRequest(kind, frame);
-    responseTimer->start(timing::replyDeadline);
+    responseTimer->start(withLinkMargin(timing::replyDeadline));
     UartData.ResponseFlag = false;
     appendExchangeLog(frames::hexText(frame), false);
     humitureTimer->start(timing::pollPeriod);
@@ -71,6 +71,8 @@ void Widget::PushButtonAddressSlot()
 void Widget::PushButtonBaudRateSlot()
 {
     const quint8 code = quint8(ui->comboBoxBaudRate->currentIndex() + 1);
+    if (!confirmNetworkSpeedChange(protocol::speedOfBaudCode(code).value_or(0)))
+        return;
     qCDebug(lcModule) << "baud code" << int(code);
     sendModbusRequest(protocol::RequestKind::WriteLineSpeed, frames::writeBaudCodeRequest(code));
     // The link follows once the module has answered at the old speed (TimerResponseSlot).
