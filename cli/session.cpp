@@ -102,7 +102,7 @@ bool Session::find(Need need, std::optional<int> speed, bool writes)
         return false;
     }
     // Measurements go to -a as given: only that module's replies are taken, and they confirm it.
-    if (need == Need::Address && (m_invocation.address || m_address))
+    if (need == Need::Address && m_invocation.address)
         return true;
 
     if (!m_addressRead) {
