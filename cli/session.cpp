@@ -763,8 +763,6 @@ Step Session::stepRecord()
         return failedStep(back, QStringLiteral("the recording-configuration read-back"));
     const int gotMode = back.reply.recordMode;
     const int gotInterval = back.reply.sampleInterval;
-    // The reply's known bytes hold the mode and the interval: the start time goes unchecked.
-    m_recording = RecordingReadBack{gotMode, gotInterval, *wanted.start};
     if (gotMode != mode || gotInterval != interval)
         return {exitFailed,
                 QStringLiteral("read back %1 %2")
@@ -775,7 +773,9 @@ Step Session::stepRecord()
                          intervalName(interval))};
     if (!written.answered())
         m_output.message(QStringLiteral("the recording write was not acknowledged, but the module "
-                                        "reads it back"));
+                                        "reads back its mode and interval"));
+    // The reply's known bytes hold the mode and the interval: the start time goes unchecked.
+    m_recording = RecordingReadBack{gotMode, gotInterval, *wanted.start};
     return {};
 }
 

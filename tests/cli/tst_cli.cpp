@@ -333,10 +333,6 @@ void TestCli::reports_data()
                       R"("temperature_C":null,"humidity_pct":null,"dew_point_C":null,)"
                       R"("wet_bulb_C":null,"status":"no reply"})")
         << QByteArray("no reply to the measurement request");
-    QTest::newRow("probe of an address nobody has")
-        << alone << false << QStringList{"-b", "9600", "-a", "5", "--json", "probe"} << 1
-        << QByteArray(R"({"port":"*","address":null,"status":"no reply"})")
-        << QByteArray("at address 5");
     QTest::newRow("serial number")
         << alone << false
         << QStringList{"-b", "9600", "--json", "set-serial", "240517103001", "--type", "sht2x"} << 0
@@ -370,6 +366,14 @@ void TestCli::reports_data()
         << alone << true
         << QStringList{"-b", "9600", "record", "--mode", "monitor", "--interval", "1min"} << 1
         << QByteArray() << QByteArray("not monitor 1min");
+    QTest::newRow("provision stops at the first step read back wrong")
+        << alone << true
+        << QStringList{"-b",   "9600",     "provision",    "--address",  "1", "--baud",
+                       "9600", "--serial", "360523164801", "--interval", "5s"}
+        << 1
+        << QByteArray("speed 9600 address 1 type SHT3X serial 240517103001: set-serial ok, record "
+                      "read back after-setup 1min, set-address not done, set-baud not done")
+        << QByteArray("not after-setup 5s");
 }
 
 void TestCli::reports()
