@@ -7,14 +7,17 @@
 #include "monitor/statisticsmodel.h"
 #include "protocol/frames.h"
 #include "samples/csv.h"
+#include "samples/logfile.h"
 #include "simulatedmodule.h"
 
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTextBrowser>
 #include <QtTest>
 
 #include <qcustomplot.h>
@@ -23,6 +26,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <optional>
 
 using monitor::StatisticsModel;
@@ -59,11 +63,38 @@ std::function<void(QDialog *)> chooseFile(const QString &path)
     };
 }
 
-qint64 cell(QWidget *window, RequestKind kind, StatisticsModel::Column column)
+// Closes message boxes in place of the watcher, whose timer may come too late: Yes where one
+// asks, OK otherwise. Keeps their texts, and first runs `whileOpen` in each box's event loop.
+struct BoxCloser
+{
+    explicit BoxCloser(std::function<void()> whileOpen = {})
+    {
+        QObject::connect(&timer, &QTimer::timeout, [this, whileOpen] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            texts << box->text();
+            if (whileOpen)
+                whileOpen();
+            QAbstractButton *yes = box->button(QMessageBox::Yes);
+            (yes ? yes : box->button(QMessageBox::Ok))->click();
+        });
+        timer.start(1);
+    }
+    QStringList texts;
+    QTimer timer;
+};
+
+QString shown(QWidget *window, RequestKind kind, StatisticsModel::Column column)
 {
     const QAbstractItemModel *model =
         window->findChild<QTableView *>(QStringLiteral("tableStatistics"))->model();
-    return model->index(int(kind), column).data().toLongLong();
+    return model->index(int(kind), column).data().toString();
+}
+
+qint64 cell(QWidget *window, RequestKind kind, StatisticsModel::Column column)
+{
+    return shown(window, kind, column).toLongLong();
 }
 } // namespace
 
@@ -74,6 +105,9 @@ class tst_Monitor : public QObject
 private slots:
     void faultyLine();
     void replyAfterStopOrReset();
+    void latencies_data();
+    void latencies();
+    void closedPortSendsNothing();
     void wetBulbMissingBreaksOnlyItsLine();
     void logStopsOnFullDisk();
 };
@@ -181,6 +215,10 @@ void tst_Monitor::faultyLine()
     faults = modsim::Faults{};
     faults.lateMs = 650;
     QTest::mouseClick(fixture.child<QPushButton>("pushButtonAddressRead"), Qt::LeftButton);
+    // Waiting: sent, neither answered nor unanswered yet, no latency.
+    QCOMPARE(cell(window, RequestKind::ReadAddress, StatisticsModel::Sent), 1);
+    QCOMPARE(cell(window, RequestKind::ReadAddress, StatisticsModel::NoReply), 0);
+    QCOMPARE(shown(window, RequestKind::ReadAddress, StatisticsModel::LatencyMedian), QString());
     QTRY_VERIFY(fixture.watcher()->texts().contains(QStringLiteral("Communication error!")));
     QTest::mouseClick(read, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(counts.answered >= 3, pollWaitMs);
@@ -196,6 +234,11 @@ void tst_Monitor::faultyLine()
     QCOMPARE(cell(window, RequestKind::ReadAddress, StatisticsModel::NoReply), 1);
     QVERIFY(cell(window, RequestKind::Measurement, StatisticsModel::Answered) >= 3);
     QVERIFY2(counts.latency.min() >= 640, qPrintable(QString::number(counts.latency.min())));
+    const double latencies[] = {counts.latency.min(), counts.latency.median(),
+                                counts.latency.max()};
+    for (int column = StatisticsModel::LatencyMin; column <= StatisticsModel::LatencyMax; ++column)
+        QCOMPARE(shown(window, RequestKind::Measurement, StatisticsModel::Column(column)),
+                 QString::number(latencies[column - StatisticsModel::LatencyMin], 'f', 1));
 }
 
 void tst_Monitor::replyAfterStopOrReset()
@@ -218,6 +261,52 @@ void tst_Monitor::replyAfterStopOrReset()
     reply.kind = protocol::ReplyKind::Address;
     link.onReplyRecognised(reply);
     QCOMPARE(link.statistics()[RequestKind::ReadAddress].answered, 0);
+}
+
+void tst_Monitor::latencies_data()
+{
+    QTest::addColumn<QVector<double>>("latencies");
+    QTest::addColumn<QVector<double>>("minMedianMax"); // the median: the middle of its 0.1 ms bin
+
+    QTest::newRow("one") << QVector<double>{3.0} << QVector<double>{3.0, 3.0, 3.0};
+    QTest::newRow("odd count") << QVector<double>{7.5, 0.4, 3.32}
+                               << QVector<double>{0.4, 3.35, 7.5};
+    QTest::newRow("even count: the lower median")
+        << QVector<double>{9.0, 1.0, 8.0, 2.02} << QVector<double>{1.0, 2.05, 9.0};
+    QTest::newRow("past the last bin")
+        << QVector<double>{6500.0, 6400.0} << QVector<double>{6400.0, 6400.0, 6500.0};
+}
+
+void tst_Monitor::latencies()
+{
+    QFETCH(QVector<double>, latencies);
+    QFETCH(QVector<double>, minMedianMax);
+    monitor::LatencyRecord record;
+    for (double ms : latencies)
+        record.add(ms);
+    const QVector<double> got{record.min(), record.median(), record.max()};
+    for (int i = 0; i < 3; ++i)
+        QVERIFY2(std::abs(got[i] - minMedianMax[i]) < 1e-9, qPrintable(QString::number(got[i])));
+}
+
+void tst_Monitor::closedPortSendsNothing()
+{
+    LinkedWindow::resetUartData();
+    Widget mainWindow;
+    testsupport::ModalWatcher watcher;
+    const monitor::LinkMonitor &link = *(new monitor::Monitor(&mainWindow))->link();
+    mainWindow.findChild<QLineEdit *>(QStringLiteral("lineEditAddress"))
+        ->setText(QStringLiteral("1"));
+    auto *read = mainWindow.findChild<QPushButton *>(QStringLiteral("pushButtonRead"));
+    QTest::mouseClick(read, Qt::LeftButton);
+    // The window tries its polls all the same, as its message pane shows; no port takes them.
+    const QString poll = frames::hexText(frames::measurementRequest(1));
+    auto *pane = mainWindow.findChild<QTextBrowser *>(QStringLiteral("textBrowser"));
+    QTRY_VERIFY_WITH_TIMEOUT(pane->toPlainText().count(poll) >= 2, pollWaitMs);
+    QTest::mouseClick(read, Qt::LeftButton);
+    QCOMPARE(link.statistics()[RequestKind::Measurement].sent, 0);
+    QCOMPARE(link.statistics().bytesSent, 0);
+    QCOMPARE(link.series().size(), std::size_t(0));
 }
 
 void tst_Monitor::wetBulbMissingBreaksOnlyItsLine()
@@ -259,31 +348,51 @@ void tst_Monitor::logStopsOnFullDisk()
 
     Widget mainWindow;
     testsupport::ModalWatcher watcher;
+    watcher.setAutoClose(false);
+    monitor::LinkMonitor *link = nullptr;
+    std::size_t pollsSent = 0;
+    const auto sendPoll = [&] {
+        link->onRequestSent(RequestKind::Measurement, frames::measurementRequest(1));
+        ++pollsSent;
+    };
+    BoxCloser boxes(sendPoll); // as the main window's timer would while a box is open
     auto *attached = new monitor::Monitor(&mainWindow);
+    link = attached->link();
     attached->showWindow();
     QWidget *window = monitorWindow();
     QVERIFY(window);
     auto *logButton = window->findChild<QPushButton *>(QStringLiteral("pushButtonLog"));
+    auto *saveButton = window->findChild<QPushButton *>(QStringLiteral("pushButtonSaveCsv"));
     watcher.setDialogHandler(chooseFile(path));
+    {
+        // Not while another log holds the file.
+        samples::LogFile other;
+        QCOMPARE(other.open(path), samples::LogFile::OpenResult::Opened);
+        QTest::mouseClick(logButton, Qt::LeftButton);
+        QCOMPARE(boxes.texts.size(), 1);
+        QVERIFY(boxes.texts.takeFirst().contains(QLatin1String("in use by another program")));
+    }
     QTest::mouseClick(logButton, Qt::LeftButton);
     QCOMPARE(logButton->text(), QStringLiteral("Stop logging"));
+    // Save CSV over the log, once the dialog's overwrite question has its Yes, is refused.
+    QTest::mouseClick(saveButton, Qt::LeftButton);
+    QVERIFY(boxes.texts.takeLast().contains(QLatin1String("is the file being logged to")));
+    QCOMPARE(logButton->text(), QStringLiteral("Stop logging"));
+    boxes.texts.clear();
 
-    // Replies as the window reports them, faster than a module would give them.
-    monitor::LinkMonitor *link = attached->link();
+    // Polls left unanswered, faster than the window would send them: each row is written while
+    // the next poll gives up the one before, and the poll sent while the write error's box is
+    // open must find that done, or two stay pending.
     constexpr int polls = 200;
-    for (int i = 0; i < polls; ++i) {
-        link->onRequestSent(RequestKind::Measurement, frames::measurementRequest(1));
-        protocol::Reply reply;
-        reply.kind = protocol::ReplyKind::Measurement;
-        reply.temperature = qint16(200 + i);
-        link->onReplyRecognised(reply);
-    }
-    QCOMPARE(watcher.count(), 1);
-    QCOMPARE(watcher.messages().first().title, QStringLiteral("Error"));
+    for (int i = 0; i < polls; ++i)
+        sendPoll();
+    QTRY_COMPARE(boxes.texts.size(), 1);
+    QVERIFY2(boxes.texts.first().startsWith(QLatin1String("Writing to")),
+             qPrintable(boxes.texts.first()));
+    QCOMPARE(link->series().size(), pollsSent - 1); // all but the newest given up
     QCOMPARE(logButton->text(), QStringLiteral("Log to file..."));
     const QString state = window->findChild<QLabel *>(QStringLiteral("labelLog"))->text();
     QVERIFY2(state.contains(QLatin1String("stopped")), qPrintable(state));
-    QCOMPARE(link->series().size(), std::size_t(polls));
 
     // Every row that made it is whole, and they are the first samples in order.
     QFile file(path);
@@ -299,8 +408,7 @@ void tst_Monitor::logStopsOnFullDisk()
     // The run is still whole in memory for Save CSV.
     QTemporaryDir elsewhere;
     watcher.setDialogHandler(chooseFile(elsewhere.filePath(QStringLiteral("run.csv"))));
-    QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("pushButtonSaveCsv")),
-                      Qt::LeftButton);
+    QTest::mouseClick(saveButton, Qt::LeftButton);
     QFile saved(elsewhere.filePath(QStringLiteral("run.csv")));
     QVERIFY(saved.open(QIODevice::ReadOnly));
     while (rows < link->series().size())

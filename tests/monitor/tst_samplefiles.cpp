@@ -1,24 +1,49 @@
-// The measurement file: the exact CSV rows, and opening a log over what a file already holds.
+// The measurement file: the exact CSV rows, opening a log over what a file already holds, and
+// the log's file changed under it.
 #include "samples/csv.h"
 #include "samples/logfile.h"
 
 #include <QDateTime>
 #include <QLocale>
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <ctime>
+#include <functional>
+#include <vector>
+
+#ifdef Q_OS_LINUX
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+// The size of the file at each data sync the program asks for, before the C library's sync.
+static std::vector<qint64> syncedSizes;
+#ifdef Q_OS_LINUX
+extern "C" int fdatasync(int fd)
+{
+    struct stat status;
+    syncedSizes.push_back(::fstat(fd, &status) == 0 ? qint64(status.st_size) : -1);
+    static const auto next = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fdatasync"));
+    return next(fd);
+}
+#endif
 
 using samples::LogFile;
 using samples::Sample;
+using PathChange = std::function<void(const QString &path)>;
 
 Q_DECLARE_METATYPE(Sample)
 Q_DECLARE_METATYPE(LogFile::OpenResult)
+Q_DECLARE_METATYPE(PathChange)
 
 namespace {
 const QByteArray header = "time_utc,local_time,address,temperature_C,humidity_pct,dew_point_C,"
                           "wet_bulb_C,status\n";
 const QByteArray row1 = "2026-12-07T09:15:02.123Z,2026-12-07 10:15:02.123,1,23.8,52.6,13.5,,ok\n";
+const QByteArray otherRow = "2026-12-07T09:15:04.000Z,2026-12-07 10:15:04.000,2,,,,,no reply\n";
 
 Sample sampleAt(const char *utc, quint8 address)
 {
@@ -40,6 +65,8 @@ private slots:
     void csvRow();
     void openLog_data();
     void openLog();
+    void pathChanges_data();
+    void pathChanges();
 };
 
 void tst_SampleFiles::initTestCase()
@@ -107,6 +134,9 @@ void tst_SampleFiles::openLog_data()
     QTest::newRow("torn last row cut")
         << header + row1 + "2026-12-07T09:1" << opened << header + row1 + row1;
     QTest::newRow("torn header") << header.left(20) << opened << header + row1;
+    QTest::newRow("held by another log: torn row kept")
+        << header + row1 + "2026-12-07T09:1" << LogFile::OpenResult::InUse
+        << header + row1 + "2026-12-07T09:1";
     const QByteArray foreign = "date;temperature\n2026-12-07;23,8\n";
     QTest::newRow("foreign header") << foreign << LogFile::OpenResult::Foreign << foreign;
     QTest::newRow("header with a byte-order mark")
@@ -121,6 +151,9 @@ void tst_SampleFiles::openLog()
 
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("log.csv"));
+    LogFile holder;
+    if (result == LogFile::OpenResult::InUse)
+        QCOMPARE(holder.open(path), LogFile::OpenResult::Opened);
     QFile file(path);
     if (!before.isNull()) {
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -130,11 +163,55 @@ void tst_SampleFiles::openLog()
     LogFile log;
     QCOMPARE(log.open(path), result);
     QCOMPARE(log.isOpen(), result == LogFile::OpenResult::Opened);
-    if (log.isOpen())
+    if (log.isOpen()) {
+        syncedSizes.clear();
         QVERIFY2(log.append(row1), qPrintable(log.errorString()));
+#ifdef Q_OS_LINUX
+        // The row was written when its sync was asked for.
+        QCOMPARE(syncedSizes, std::vector<qint64>{after.size()});
+#endif
+    }
     log.close();
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), after);
+}
+
+void tst_SampleFiles::pathChanges_data()
+{
+    QTest::addColumn<PathChange>("change");
+    QTest::addColumn<QByteArray>("atPath"); // after one more row; null: no file
+
+    QTest::newRow("moved") << PathChange([](const QString &path) {
+        QFile::rename(path, path + QLatin1String(".old"));
+    }) << QByteArray();
+    QTest::newRow("replaced by a saved file") << PathChange([](const QString &path) {
+        QSaveFile file(path);
+        file.open(QIODevice::WriteOnly);
+        file.write(otherRow);
+        file.commit();
+    }) << otherRow;
+    // One that ignores the lock: the row goes after its bytes, not over them.
+    QTest::newRow("appended by another writer") << PathChange([](const QString &path) {
+        QFile file(path);
+        file.open(QIODevice::Append);
+        file.write(otherRow);
+    }) << header + otherRow + row1;
+}
+
+void tst_SampleFiles::pathChanges()
+{
+    QFETCH(PathChange, change);
+    QFETCH(QByteArray, atPath);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("log.csv"));
+    LogFile log;
+    QCOMPARE(log.open(path), LogFile::OpenResult::Opened);
+    change(path);
+    const bool logs = atPath.startsWith(header);
+    QCOMPARE(log.append(row1), logs);
+    QCOMPARE(log.pathLost(), !logs);
+    QFile file(path);
+    QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(), atPath);
 }
 
 QTEST_GUILESS_MAIN(tst_SampleFiles)
