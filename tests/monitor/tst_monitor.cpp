@@ -26,7 +26,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <optional>
 
 using monitor::StatisticsModel;
@@ -55,6 +54,8 @@ std::function<void(QDialog *)> chooseFile(const QString &path)
     return [path](QDialog *dialog) {
         if (auto *files = qobject_cast<QFileDialog *>(dialog)) {
             files->selectFile(path);
+            // The file dialog's own overwrite question would come in a nested event loop.
+            files->setOption(QFileDialog::DontConfirmOverwrite);
             dialog->accept(); // the file dialog's own accept(), which checks the name
 
         } else {
@@ -62,28 +63,6 @@ std::function<void(QDialog *)> chooseFile(const QString &path)
         }
     };
 }
-
-// Closes message boxes in place of the watcher, whose timer may come too late: Yes where one
-// asks, OK otherwise. Keeps their texts, and first runs `whileOpen` in each box's event loop.
-struct BoxCloser
-{
-    explicit BoxCloser(std::function<void()> whileOpen = {})
-    {
-        QObject::connect(&timer, &QTimer::timeout, [this, whileOpen] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            texts << box->text();
-            if (whileOpen)
-                whileOpen();
-            QAbstractButton *yes = box->button(QMessageBox::Yes);
-            (yes ? yes : box->button(QMessageBox::Ok))->click();
-        });
-        timer.start(1);
-    }
-    QStringList texts;
-    QTimer timer;
-};
 
 QString shown(QWidget *window, RequestKind kind, StatisticsModel::Column column)
 {
@@ -105,9 +84,7 @@ class tst_Monitor : public QObject
 private slots:
     void faultyLine();
     void replyAfterStopOrReset();
-    void latencies_data();
     void latencies();
-    void closedPortSendsNothing();
     void wetBulbMissingBreaksOnlyItsLine();
     void logStopsOnFullDisk();
 };
@@ -118,6 +95,15 @@ void tst_Monitor::faultyLine()
     QVERIFY(fixture.isReady());
     auto *attached = new monitor::Monitor(fixture.widget());
     const monitor::LinkMonitor &link = *attached->link();
+    // Read before Link: the window tries its polls, as its message pane shows, but no port takes
+    // them, so they are not among the requests and samples counted below.
+    fixture.child<QLineEdit>("lineEditAddress")->setText(QStringLiteral("1"));
+    auto *read = fixture.child<QPushButton>("pushButtonRead");
+    QTest::mouseClick(read, Qt::LeftButton);
+    const QString offline = frames::hexText(frames::measurementRequest(1));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        fixture.child<QTextBrowser>("textBrowser")->toPlainText().count(offline) >= 2, pollWaitMs);
+    QTest::mouseClick(read, Qt::LeftButton);
     QVERIFY(fixture.link());
     modsim::SimulatedModule *sim = fixture.sim();
 
@@ -142,7 +128,6 @@ void tst_Monitor::faultyLine()
     faults.seed = 11;
     sim->reseed();
 
-    auto *read = fixture.child<QPushButton>("pushButtonRead");
     QTest::mouseClick(read, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(fate.size() >= 16, pollWaitMs);
     QTest::mouseClick(read, Qt::LeftButton);
@@ -263,50 +248,28 @@ void tst_Monitor::replyAfterStopOrReset()
     QCOMPARE(link.statistics()[RequestKind::ReadAddress].answered, 0);
 }
 
-void tst_Monitor::latencies_data()
-{
-    QTest::addColumn<QVector<double>>("latencies");
-    QTest::addColumn<QVector<double>>("minMedianMax"); // the median: the middle of its 0.1 ms bin
-
-    QTest::newRow("one") << QVector<double>{3.0} << QVector<double>{3.0, 3.0, 3.0};
-    QTest::newRow("odd count") << QVector<double>{7.5, 0.4, 3.32}
-                               << QVector<double>{0.4, 3.35, 7.5};
-    QTest::newRow("even count: the lower median")
-        << QVector<double>{9.0, 1.0, 8.0, 2.02} << QVector<double>{1.0, 2.05, 9.0};
-    QTest::newRow("past the last bin")
-        << QVector<double>{6500.0, 6400.0} << QVector<double>{6400.0, 6400.0, 6500.0};
-}
-
 void tst_Monitor::latencies()
 {
-    QFETCH(QVector<double>, latencies);
-    QFETCH(QVector<double>, minMedianMax);
-    monitor::LatencyRecord record;
-    for (double ms : latencies)
-        record.add(ms);
-    const QVector<double> got{record.min(), record.median(), record.max()};
-    for (int i = 0; i < 3; ++i)
-        QVERIFY2(std::abs(got[i] - minMedianMax[i]) < 1e-9, qPrintable(QString::number(got[i])));
-}
-
-void tst_Monitor::closedPortSendsNothing()
-{
-    LinkedWindow::resetUartData();
-    Widget mainWindow;
-    testsupport::ModalWatcher watcher;
-    const monitor::LinkMonitor &link = *(new monitor::Monitor(&mainWindow))->link();
-    mainWindow.findChild<QLineEdit *>(QStringLiteral("lineEditAddress"))
-        ->setText(QStringLiteral("1"));
-    auto *read = mainWindow.findChild<QPushButton *>(QStringLiteral("pushButtonRead"));
-    QTest::mouseClick(read, Qt::LeftButton);
-    // The window tries its polls all the same, as its message pane shows; no port takes them.
-    const QString poll = frames::hexText(frames::measurementRequest(1));
-    auto *pane = mainWindow.findChild<QTextBrowser *>(QStringLiteral("textBrowser"));
-    QTRY_VERIFY_WITH_TIMEOUT(pane->toPlainText().count(poll) >= 2, pollWaitMs);
-    QTest::mouseClick(read, Qt::LeftButton);
-    QCOMPARE(link.statistics()[RequestKind::Measurement].sent, 0);
-    QCOMPARE(link.statistics().bytesSent, 0);
-    QCOMPARE(link.series().size(), std::size_t(0));
+    // The median is the middle of its bin of 0.1 ms, kept within the extremes.
+    const struct
+    {
+        QVector<double> latencies;
+        double min, median, max;
+    } cases[] = {
+        {{3.0}, 3.0, 3.0, 3.0},
+        {{7.5, 0.4, 3.32}, 0.4, 3.35, 7.5},
+        {{9.0, 1.0, 8.0, 2.02}, 1.0, 2.05, 9.0},    // the lower median
+        {{6500.0, 6400.0}, 6400.0, 6400.0, 6500.0}, // past the last bin
+    };
+    for (const auto &c : cases) {
+        monitor::LatencyRecord record;
+        for (double ms : c.latencies)
+            record.add(ms);
+        QCOMPARE(record.min(), c.min);
+        QCOMPARE(record.max(), c.max);
+        QVERIFY2(std::abs(record.median() - c.median) < 1e-9,
+                 qPrintable(QString::number(record.median())));
+    }
 }
 
 void tst_Monitor::wetBulbMissingBreaksOnlyItsLine()
@@ -347,17 +310,27 @@ void tst_Monitor::logStopsOnFullDisk()
     const QString path = dir.filePath(QStringLiteral("log.csv"));
 
     Widget mainWindow;
-    testsupport::ModalWatcher watcher;
-    watcher.setAutoClose(false);
-    monitor::LinkMonitor *link = nullptr;
+    auto *attached = new monitor::Monitor(&mainWindow);
+    monitor::LinkMonitor *link = attached->link();
     std::size_t pollsSent = 0;
     const auto sendPoll = [&] {
         link->onRequestSent(RequestKind::Measurement, frames::measurementRequest(1));
         ++pollsSent;
     };
-    BoxCloser boxes(sendPoll); // as the main window's timer would while a box is open
-    auto *attached = new monitor::Monitor(&mainWindow);
-    link = attached->link();
+    // Boxes are closed here rather than by the watcher, after a poll sent while each is open,
+    // as the main window's timer would.
+    testsupport::ModalWatcher watcher;
+    watcher.setAutoClose(false);
+    QStringList boxes;
+    QTimer whileBoxOpen;
+    connect(&whileBoxOpen, &QTimer::timeout, this, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            boxes << box->text();
+            sendPoll();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    whileBoxOpen.start(1);
     attached->showWindow();
     QWidget *window = monitorWindow();
     QVERIFY(window);
@@ -369,16 +342,15 @@ void tst_Monitor::logStopsOnFullDisk()
         samples::LogFile other;
         QCOMPARE(other.open(path), samples::LogFile::OpenResult::Opened);
         QTest::mouseClick(logButton, Qt::LeftButton);
-        QCOMPARE(boxes.texts.size(), 1);
-        QVERIFY(boxes.texts.takeFirst().contains(QLatin1String("in use by another program")));
     }
     QTest::mouseClick(logButton, Qt::LeftButton);
     QCOMPARE(logButton->text(), QStringLiteral("Stop logging"));
-    // Save CSV over the log, once the dialog's overwrite question has its Yes, is refused.
-    QTest::mouseClick(saveButton, Qt::LeftButton);
-    QVERIFY(boxes.texts.takeLast().contains(QLatin1String("is the file being logged to")));
+    QTest::mouseClick(saveButton, Qt::LeftButton); // Save CSV over the log is refused
+    QCOMPARE(boxes.size(), 2);
+    QVERIFY(boxes[0].contains(QLatin1String("in use by another program")));
+    QVERIFY(boxes[1].contains(QLatin1String("is the file being logged to")));
     QCOMPARE(logButton->text(), QStringLiteral("Stop logging"));
-    boxes.texts.clear();
+    boxes.clear();
 
     // Polls left unanswered, faster than the window would send them: each row is written while
     // the next poll gives up the one before, and the poll sent while the write error's box is
@@ -386,9 +358,8 @@ void tst_Monitor::logStopsOnFullDisk()
     constexpr int polls = 200;
     for (int i = 0; i < polls; ++i)
         sendPoll();
-    QTRY_COMPARE(boxes.texts.size(), 1);
-    QVERIFY2(boxes.texts.first().startsWith(QLatin1String("Writing to")),
-             qPrintable(boxes.texts.first()));
+    QTRY_COMPARE(boxes.size(), 1);
+    QVERIFY2(boxes.first().startsWith(QLatin1String("Writing to")), qPrintable(boxes.first()));
     QCOMPARE(link->series().size(), pollsSent - 1); // all but the newest given up
     QCOMPARE(logButton->text(), QStringLiteral("Log to file..."));
     const QString state = window->findChild<QLabel *>(QStringLiteral("labelLog"))->text();
