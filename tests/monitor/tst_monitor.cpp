@@ -203,7 +203,9 @@ void tst_Monitor::faultyLine()
     // Waiting: sent, neither answered nor unanswered yet, no latency.
     QCOMPARE(cell(window, RequestKind::ReadAddress, StatisticsModel::Sent), 1);
     QCOMPARE(cell(window, RequestKind::ReadAddress, StatisticsModel::NoReply), 0);
-    QCOMPARE(shown(window, RequestKind::ReadAddress, StatisticsModel::LatencyMedian), QString());
+    for (int column = StatisticsModel::LatencyMin; column <= StatisticsModel::LatencyMax; ++column)
+        QCOMPARE(shown(window, RequestKind::ReadAddress, StatisticsModel::Column(column)),
+                 QString());
     QTRY_VERIFY(fixture.watcher()->texts().contains(QStringLiteral("Communication error!")));
     QTest::mouseClick(read, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(counts.answered >= 3, pollWaitMs);
