@@ -149,6 +149,13 @@ void MonitorWindow::saveCsv()
     const QString path = askForFile(tr("Save CSV"));
     if (path.isEmpty())
         return;
+    // The saved file would take the log's name, and the log would go on into the old one.
+    if (m_log.writesTo(path)) {
+        showError(tr("%1 is the file being logged to. Choose another file, or stop logging "
+                     "first.")
+                      .arg(native(path)));
+        return;
+    }
     // Whole or not at all: a failed save leaves an earlier file of that name as it was.
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly)) {
@@ -195,6 +202,11 @@ void MonitorWindow::toggleLog()
                      "It was left untouched; choose another file.")
                       .arg(native(path)));
         break;
+    case samples::LogFile::OpenResult::InUse:
+        showError(tr("%1 is in use by another program, which logs to it. It was left "
+                     "untouched; choose another file.")
+                      .arg(native(path)));
+        break;
     }
     showLogState();
 }
@@ -209,11 +221,16 @@ void MonitorWindow::logSample(const samples::Sample &sample)
         return;
     }
     // The log closed itself, so samples that come while the box is open are not tried again.
-    m_logError = m_log.errorString();
+    m_logError =
+        m_log.pathLost() ? tr("the file was moved, replaced or deleted") : m_log.errorString();
     showLogState();
-    showError(tr("Writing to %1 failed: %2\nLogging has stopped. The samples of this run are "
-                 "still kept and can be saved with Save CSV.")
-                  .arg(native(m_logPath), m_logError));
+    const QString text = tr("Writing to %1 failed: %2\nLogging has stopped. The samples of this "
+                            "run are still kept and can be saved with Save CSV.")
+                             .arg(native(m_logPath), m_logError);
+    // The sample may come from the middle of the link monitor's bookkeeping (a poll given up
+    // for the next one): the box's event loop must not run until that is done.
+    QMetaObject::invokeMethod(
+        this, [this, text] { showError(text); }, Qt::QueuedConnection);
 }
 
 void MonitorWindow::showLogState()

@@ -552,6 +552,18 @@
         <translation>%1 的首行不是 Quorvel 测量文件的表头。该文件未作任何改动，请另选一个文件。</translation>
     </message>
     <message>
+        <source>%1 is in use by another program, which logs to it. It was left untouched; choose another file.</source>
+        <translation>%1 正被另一个程序用于记录。该文件未作任何改动，请另选一个文件。</translation>
+    </message>
+    <message>
+        <source>the file was moved, replaced or deleted</source>
+        <translation>该文件已被移动、替换或删除</translation>
+    </message>
+    <message>
+        <source>%1 is the file being logged to. Choose another file, or stop logging first.</source>
+        <translation>%1 是正在记录的文件。请另选一个文件，或先停止记录。</translation>
+    </message>
+    <message>
         <source>Writing to %1 failed: %2
 Logging has stopped. The samples of this run are still kept and can be saved with Save CSV.</source>
         <translation>写入 %1 失败：%2

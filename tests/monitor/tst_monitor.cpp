@@ -12,9 +12,11 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTextBrowser>
 #include <QtTest>
 
 #include <qcustomplot.h>
@@ -51,6 +53,8 @@ std::function<void(QDialog *)> chooseFile(const QString &path)
     return [path](QDialog *dialog) {
         if (auto *files = qobject_cast<QFileDialog *>(dialog)) {
             files->selectFile(path);
+            // The file dialog's own overwrite question would come in a nested event loop.
+            files->setOption(QFileDialog::DontConfirmOverwrite);
             dialog->accept(); // the file dialog's own accept(), which checks the name
 
         } else {
@@ -59,11 +63,16 @@ std::function<void(QDialog *)> chooseFile(const QString &path)
     };
 }
 
-qint64 cell(QWidget *window, RequestKind kind, StatisticsModel::Column column)
+QString shown(QWidget *window, RequestKind kind, StatisticsModel::Column column)
 {
     const QAbstractItemModel *model =
         window->findChild<QTableView *>(QStringLiteral("tableStatistics"))->model();
-    return model->index(int(kind), column).data().toLongLong();
+    return model->index(int(kind), column).data().toString();
+}
+
+qint64 cell(QWidget *window, RequestKind kind, StatisticsModel::Column column)
+{
+    return shown(window, kind, column).toLongLong();
 }
 } // namespace
 
@@ -74,6 +83,7 @@ class tst_Monitor : public QObject
 private slots:
     void faultyLine();
     void replyAfterStopOrReset();
+    void latencies();
     void wetBulbMissingBreaksOnlyItsLine();
     void logStopsOnFullDisk();
 };
@@ -84,6 +94,15 @@ void tst_Monitor::faultyLine()
     QVERIFY(fixture.isReady());
     auto *attached = new monitor::Monitor(fixture.widget());
     const monitor::LinkMonitor &link = *attached->link();
+    // Read before Link: the window tries its polls, as its message pane shows, but no port takes
+    // them, so they are not among the requests and samples counted below.
+    fixture.child<QLineEdit>("lineEditAddress")->setText(QStringLiteral("1"));
+    auto *read = fixture.child<QPushButton>("pushButtonRead");
+    QTest::mouseClick(read, Qt::LeftButton);
+    const QString offline = frames::hexText(frames::measurementRequest(1));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        fixture.child<QTextBrowser>("textBrowser")->toPlainText().count(offline) >= 2, pollWaitMs);
+    QTest::mouseClick(read, Qt::LeftButton);
     QVERIFY(fixture.link());
     modsim::SimulatedModule *sim = fixture.sim();
 
@@ -108,7 +127,6 @@ void tst_Monitor::faultyLine()
     faults.seed = 11;
     sim->reseed();
 
-    auto *read = fixture.child<QPushButton>("pushButtonRead");
     QTest::mouseClick(read, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(fate.size() >= 16, pollWaitMs);
     QTest::mouseClick(read, Qt::LeftButton);
@@ -181,6 +199,12 @@ void tst_Monitor::faultyLine()
     faults = modsim::Faults{};
     faults.lateMs = 650;
     QTest::mouseClick(fixture.child<QPushButton>("pushButtonAddressRead"), Qt::LeftButton);
+    // Waiting: sent, neither answered nor unanswered yet, no latency.
+    QCOMPARE(cell(window, RequestKind::ReadAddress, StatisticsModel::Sent), 1);
+    QCOMPARE(cell(window, RequestKind::ReadAddress, StatisticsModel::NoReply), 0);
+    for (int column = StatisticsModel::LatencyMin; column <= StatisticsModel::LatencyMax; ++column)
+        QCOMPARE(shown(window, RequestKind::ReadAddress, StatisticsModel::Column(column)),
+                 QString());
     QTRY_VERIFY(fixture.watcher()->texts().contains(QStringLiteral("Communication error!")));
     QTest::mouseClick(read, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(counts.answered >= 3, pollWaitMs);
@@ -196,6 +220,11 @@ void tst_Monitor::faultyLine()
     QCOMPARE(cell(window, RequestKind::ReadAddress, StatisticsModel::NoReply), 1);
     QVERIFY(cell(window, RequestKind::Measurement, StatisticsModel::Answered) >= 3);
     QVERIFY2(counts.latency.min() >= 640, qPrintable(QString::number(counts.latency.min())));
+    const double latencies[] = {counts.latency.min(), counts.latency.median(),
+                                counts.latency.max()};
+    for (int column = StatisticsModel::LatencyMin; column <= StatisticsModel::LatencyMax; ++column)
+        QCOMPARE(shown(window, RequestKind::Measurement, StatisticsModel::Column(column)),
+                 QString::number(latencies[column - StatisticsModel::LatencyMin], 'f', 1));
 }
 
 void tst_Monitor::replyAfterStopOrReset()
@@ -218,6 +247,21 @@ void tst_Monitor::replyAfterStopOrReset()
     reply.kind = protocol::ReplyKind::Address;
     link.onReplyRecognised(reply);
     QCOMPARE(link.statistics()[RequestKind::ReadAddress].answered, 0);
+}
+
+void tst_Monitor::latencies()
+{
+    // The median is the middle of its bin of 0.1 ms (the lower one of an even count), within
+    // the extremes.
+    monitor::LatencyRecord record;
+    for (double ms : {9.0, 1.0, 8.0, 2.02})
+        record.add(ms);
+    QCOMPARE(record.min(), 1.0);
+    QCOMPARE(record.median(), 2.05);
+    QCOMPARE(record.max(), 9.0);
+    monitor::LatencyRecord pastTheLastBin;
+    pastTheLastBin.add(6500.0);
+    QCOMPARE(pastTheLastBin.median(), 6500.0);
 }
 
 void tst_Monitor::wetBulbMissingBreaksOnlyItsLine()
@@ -258,32 +302,52 @@ void tst_Monitor::logStopsOnFullDisk()
     const QString path = dir.filePath(QStringLiteral("log.csv"));
 
     Widget mainWindow;
-    testsupport::ModalWatcher watcher;
     auto *attached = new monitor::Monitor(&mainWindow);
+    monitor::LinkMonitor *link = attached->link();
+    std::size_t pollsSent = 0;
+    const auto sendPoll = [&] {
+        link->onRequestSent(RequestKind::Measurement, frames::measurementRequest(1));
+        ++pollsSent;
+    };
+    // Boxes are closed here rather than by the watcher, after a poll sent while each is open,
+    // as the main window's timer would.
+    testsupport::ModalWatcher watcher;
+    watcher.setAutoClose(false);
+    QStringList boxes;
+    QTimer whileBoxOpen;
+    connect(&whileBoxOpen, &QTimer::timeout, this, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            boxes << box->text();
+            sendPoll();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    whileBoxOpen.start(1);
     attached->showWindow();
     QWidget *window = monitorWindow();
     QVERIFY(window);
     auto *logButton = window->findChild<QPushButton *>(QStringLiteral("pushButtonLog"));
+    auto *saveButton = window->findChild<QPushButton *>(QStringLiteral("pushButtonSaveCsv"));
     watcher.setDialogHandler(chooseFile(path));
     QTest::mouseClick(logButton, Qt::LeftButton);
     QCOMPARE(logButton->text(), QStringLiteral("Stop logging"));
+    QTest::mouseClick(saveButton, Qt::LeftButton); // Save CSV over the log is refused
+    QCOMPARE(boxes.size(), 1);
+    QVERIFY(boxes.takeFirst().contains(QLatin1String("is the file being logged to")));
+    QCOMPARE(logButton->text(), QStringLiteral("Stop logging"));
 
-    // Replies as the window reports them, faster than a module would give them.
-    monitor::LinkMonitor *link = attached->link();
+    // Polls left unanswered, faster than the window would send them: each row is written while
+    // the next poll gives up the one before, and the poll sent while the write error's box is
+    // open must find that done, or two stay pending.
     constexpr int polls = 200;
-    for (int i = 0; i < polls; ++i) {
-        link->onRequestSent(RequestKind::Measurement, frames::measurementRequest(1));
-        protocol::Reply reply;
-        reply.kind = protocol::ReplyKind::Measurement;
-        reply.temperature = qint16(200 + i);
-        link->onReplyRecognised(reply);
-    }
-    QCOMPARE(watcher.count(), 1);
-    QCOMPARE(watcher.messages().first().title, QStringLiteral("Error"));
+    for (int i = 0; i < polls; ++i)
+        sendPoll();
+    QTRY_COMPARE(boxes.size(), 1);
+    QVERIFY2(boxes.first().startsWith(QLatin1String("Writing to")), qPrintable(boxes.first()));
+    QCOMPARE(link->series().size(), pollsSent - 1); // all but the newest given up
     QCOMPARE(logButton->text(), QStringLiteral("Log to file..."));
     const QString state = window->findChild<QLabel *>(QStringLiteral("labelLog"))->text();
     QVERIFY2(state.contains(QLatin1String("stopped")), qPrintable(state));
-    QCOMPARE(link->series().size(), std::size_t(polls));
 
     // Every row that made it is whole, and they are the first samples in order.
     QFile file(path);
@@ -299,8 +363,7 @@ void tst_Monitor::logStopsOnFullDisk()
     // The run is still whole in memory for Save CSV.
     QTemporaryDir elsewhere;
     watcher.setDialogHandler(chooseFile(elsewhere.filePath(QStringLiteral("run.csv"))));
-    QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("pushButtonSaveCsv")),
-                      Qt::LeftButton);
+    QTest::mouseClick(saveButton, Qt::LeftButton);
     QFile saved(elsewhere.filePath(QStringLiteral("run.csv")));
     QVERIFY(saved.open(QIODevice::ReadOnly));
     while (rows < link->series().size())
