@@ -11,7 +11,7 @@
 namespace monitor {
 
 namespace {
-Q_LOGGING_CATEGORY(lcChart, "quorvel.chart")
+Q_LOGGING_CATEGORY(lcChart, "quorvel.chart", QtWarningMsg)
 } // namespace
 
 TrendChartPlugin *trendChartsIn(const QStringList &folders)
