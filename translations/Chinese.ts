@@ -516,6 +516,10 @@
 <context>
     <name>monitor::MonitorWindow</name>
     <message>
+        <source>The trend chart cannot be shown: its plugin is missing or does not load. Reinstalling Quorvel brings it back. The statistics and the measurement file work without it.</source>
+        <translation>无法显示趋势图：其插件缺失或无法加载。重新安装 Quorvel 即可恢复。统计和测量文件不受影响。</translation>
+    </message>
+    <message>
         <source>%1 at %2 bit/s</source>
         <translation>%1，%2 bit/s</translation>
     </message>
