@@ -29,19 +29,27 @@ void Widget::PushButtonLinkSlot()
     if (dialog.exec() != QDialog::Accepted)
         return;
     // Behind a converter the line speed is the converter's: there is nothing to probe.
-    if (UartData.BaudRate != 0 || protocol::parsePortName(UartData.PortName).isNetwork())
-        openSerialLink();
-    else
+    if (UartData.BaudRate == 0 && !protocol::parsePortName(UartData.PortName).isNetwork()) {
         AUTOUartInit();
+        return;
+    }
+    openSerialLink();
+    if (serialPort->isOpen())
+        emit linkEstablished(UartData.PortName, UartData.BaudRate);
 }
 
 void Widget::openSerialLink()
 {
     if (openNetworkLink())
         return;
-    openPort();
-    if (!UartData.ReopenFlag)
+    const bool opened = openPort();
+    if (!UartData.ReopenFlag) {
         PushButtonAddressReadSlot();
+        return;
+    }
+    // Only the completion of an acknowledged line-speed change reopens with the flag set.
+    if (opened)
+        emit linkEstablished(UartData.PortName, UartData.BaudRate);
 }
 
 bool Widget::openPort()
@@ -71,7 +79,7 @@ void Widget::setUpReconnect()
             return reopenLostPort(portName, speed, resumePolling);
         },
         this);
-    connect(this, &Widget::portOpened, reconnector, &Reconnector::noteOpened);
+    connect(this, &Widget::linkEstablished, reconnector, &Reconnector::noteEstablished);
     connect(this, &Widget::pollingChanged, reconnector, &Reconnector::notePolling);
     connect(this, &Widget::portLost, reconnector, &Reconnector::noteLost);
     connect(this, &Widget::portClosed, reconnector, &Reconnector::cancel);
@@ -85,6 +93,7 @@ bool Widget::reopenLostPort(const QString &portName, qint32 speed, bool resumePo
     // earn the operator a "Communication error!" for a link that works.
     if (!openPort())
         return false;
+    emit linkEstablished(portName, speed);
     emit portReconnected(portName, speed);
     if (resumePolling && ui->pushButtonRead->text() == tr("Read"))
         PushButtonReadSlot();
@@ -101,6 +110,8 @@ void Widget::AUTOUartInit()
         // Selected through the speed table rather than by text, so a translated entry matches.
         if (const auto code = protocol::baudCodeOfSpeed(UartData.BaudRate))
             ui->comboBoxBaudRate->setCurrentIndex(*code - 1);
+        // Before the box: a port lost while it is open comes back at this speed.
+        emit linkEstablished(UartData.PortName, UartData.BaudRate);
         showMessage(tr("Succeed"), tr("The device baud rate is:") +
                                        QString::number(UartData.BaudRate) + QLatin1Char('!'));
         return;
@@ -145,6 +156,9 @@ void Widget::dropLostPort()
     responseTimer->stop();
     settingResponseTimer->stop();
     autoBaudTimer->stop();
+    // Acknowledged, lost before the reopen: the module listens at the new speed already.
+    if (UartData.ReopenFlag && UartData.ResponseFlag && !networkLinked)
+        emit linkEstablished(serialPort->portName(), UartData.BaudRate);
     UartData.ReopenFlag = false;
     emit portLost(linkName());
     if (wasPolling)
