@@ -7,9 +7,13 @@
 #include <QString>
 #include <QWidget>
 
+#include <chrono>
+
 class QButtonGroup;
+class QIODevice;
 class QTimer;
 class Reconnector;
+class TcpLink;
 
 QT_BEGIN_NAMESPACE
 namespace Ui {
@@ -82,6 +86,16 @@ private:
     void handlePortError(QSerialPort::SerialPortError error);
     void dropLostPort();
 
+    // link/networklink.cpp
+    void setUpNetworkLink();
+    bool openNetworkLink();
+    bool closeNetworkLink();
+    QIODevice *linkDevice() const;
+    QString linkName() const;
+    QString lostLinkMessage() const;
+    std::chrono::milliseconds withLinkMargin(std::chrono::milliseconds deadline) const;
+    bool confirmNetworkSpeedChange(int speed);
+
     // app/receivepath.cpp
     void appendExchangeLog(const QString &text, bool received);
 
@@ -112,11 +126,15 @@ private:
     QTimer *settingResponseTimer = nullptr;
     QButtonGroup *workModeGroup = nullptr;
     Reconnector *reconnector = nullptr;
+    TcpLink *tcpLink = nullptr;
     QString versionSuffix;
     Ui::Widget *ui = nullptr;
 
     bool portLossPending = false; // a lost port's error burst is reported once
-    qint64 unclaimedBytes = 0;    // received since the last recognised reply
+    bool networkLinked = false;   // the link goes to a serial device server, not a serial port
+    bool pollAfterNetworkReopen = false;
+    QString networkLossReason;
+    qint64 unclaimedBytes = 0; // received since the last recognised reply
     // The live values go grey when the module stops answering the poll.
     bool pollAwaitingReply = false;
     int unansweredPolls = 0;

@@ -151,9 +151,12 @@ void MonitorWindow::showStatistics()
     ui->labelExceptions->setText(locale.toString(s.exceptions));
     ui->labelPortLosses->setText(locale.toString(s.portLosses));
     ui->labelReconnects->setText(locale.toString(s.reconnects));
+    // A network link has no speed of its own: the converter's serial side has it.
     ui->labelPort->setText(
-        m_link->isPortOpen() ? tr("%1 at %2 bit/s").arg(m_link->portName()).arg(m_link->portSpeed())
-                             : tr("None"));
+        !m_link->isPortOpen() ? tr("None")
+        : m_link->portSpeed() > 0
+            ? tr("%1 at %2 bit/s").arg(m_link->portName()).arg(m_link->portSpeed())
+            : m_link->portName());
     const qint64 since = m_link->msecsSinceGoodReply();
     ui->labelLastReply->setText(since < 0 ? tr("No reply yet") : duration(since));
 }

@@ -115,6 +115,26 @@
         <source>Cancel</source>
         <translation>取消</translation>
     </message>
+    <message>
+        <source>Network margin:</source>
+        <translation>网络余量：</translation>
+    </message>
+    <message>
+        <source>Time a network link adds to every reply deadline of the module</source>
+        <translation>网络连接为模块的每个应答时限增加的时间</translation>
+    </message>
+    <message>
+        <source> ms</source>
+        <translation> 毫秒</translation>
+    </message>
+    <message>
+        <source>A network link: the line speed is set on the converter (serial side 8N1), so the speed box has no meaning and nothing is probed.</source>
+        <translation>网络连接：波特率在转换器上设置（串口侧 8N1），因此波特率选项无效，也不会自动探测。</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>错误</translation>
+    </message>
 </context>
 <context>
     <name>Widget</name>
@@ -393,6 +413,26 @@
     <message>
         <source>Monitor</source>
         <translation>监视</translation>
+    </message>
+    <message>
+        <source>The module now runs at %1 bit/s. Set the serial side of the converter to the same speed: until then the module cannot answer.</source>
+        <translation>模块现在的波特率为 %1 bit/s。请将转换器串口侧设为相同的波特率：在此之前模块无法应答。</translation>
+    </message>
+    <message>
+        <source>The network link was lost: %1
+Quorvel links again as soon as the converter answers.</source>
+        <translation>网络连接已断开：%1
+转换器恢复响应后 Quorvel 将自动重新连接。</translation>
+    </message>
+    <message>
+        <source>Line speed</source>
+        <translation>波特率</translation>
+    </message>
+    <message>
+        <source>The module is reached through a network converter. At %1 bit/s it cannot answer until the serial side of the converter is set to the same speed.
+Change the line speed of the module?</source>
+        <translation>模块通过网络转换器连接。改为 %1 bit/s 后，在转换器串口侧设为相同波特率之前模块无法应答。
+是否修改模块的波特率？</translation>
     </message>
 </context>
 <context>
@@ -686,6 +726,60 @@ Logging has stopped. The samples of this run are still kept and can be saved wit
     <message>
         <source>No reply</source>
         <translation>无应答</translation>
+    </message>
+</context>
+<context>
+    <name>PortName</name>
+    <message>
+        <source>An IPv6 address in brackets lacks its closing bracket.</source>
+        <translation>方括号中的 IPv6 地址缺少右方括号。</translation>
+    </message>
+    <message>
+        <source>Between the brackets there must be an IPv6 address.</source>
+        <translation>方括号中必须是 IPv6 地址。</translation>
+    </message>
+    <message>
+        <source>A network address needs a port number: HOST:PORT.</source>
+        <translation>网络地址需要端口号：主机:端口。</translation>
+    </message>
+    <message>
+        <source>Write an IPv6 address in brackets: [ADDRESS]:PORT.</source>
+        <translation>IPv6 地址请写在方括号中：[地址]:端口。</translation>
+    </message>
+    <message>
+        <source>A network address needs a host before the port number: HOST:PORT.</source>
+        <translation>网络地址的端口号前需要主机：主机:端口。</translation>
+    </message>
+    <message>
+        <source>The host is neither a host name nor an IP address.</source>
+        <translation>主机既不是主机名也不是 IP 地址。</translation>
+    </message>
+    <message>
+        <source>The port number of a network address must be from 1 to 65535.</source>
+        <translation>网络地址的端口号必须在 1 到 65535 之间。</translation>
+    </message>
+    <message>
+        <source>Name a serial port or a network address (HOST:PORT).</source>
+        <translation>请填写串口或网络地址（主机:端口）。</translation>
+    </message>
+</context>
+<context>
+    <name>TcpLink</name>
+    <message>
+        <source>%1 did not answer within %2 s: check the address, the network and that the converter is switched on.</source>
+        <translation>%1 在 %2 秒内没有响应：请检查地址、网络以及转换器是否通电。</translation>
+    </message>
+    <message>
+        <source>%1 refused the connection: check the port number and that the converter is in TCP server mode and has no other client.</source>
+        <translation>%1 拒绝了连接：请检查端口号，并确认转换器处于 TCP 服务器模式且没有其他客户端。</translation>
+    </message>
+    <message>
+        <source>The host %1 is not known: check its name.</source>
+        <translation>未知主机 %1：请检查名称。</translation>
+    </message>
+    <message>
+        <source>%1 closed the connection.</source>
+        <translation>%1 关闭了连接。</translation>
     </message>
 </context>
 </TS>
