@@ -7,18 +7,6 @@
 namespace monitor {
 
 namespace {
-// Row names, in the order of protocol::RequestKind.
-constexpr std::array<const char *, protocol::allRequestKinds.size()> kindNames{
-    QT_TRANSLATE_NOOP("monitor::StatisticsModel", "Measurement"),
-    QT_TRANSLATE_NOOP("monitor::StatisticsModel", "Read address"),
-    QT_TRANSLATE_NOOP("monitor::StatisticsModel", "Write address"),
-    QT_TRANSLATE_NOOP("monitor::StatisticsModel", "Write line speed"),
-    QT_TRANSLATE_NOOP("monitor::StatisticsModel", "Device information"),
-    QT_TRANSLATE_NOOP("monitor::StatisticsModel", "Write serial number"),
-    QT_TRANSLATE_NOOP("monitor::StatisticsModel", "Read recording"),
-    QT_TRANSLATE_NOOP("monitor::StatisticsModel", "Write recording"),
-};
-
 constexpr std::array<const char *, StatisticsModel::ColumnCount> columnNames{
     QT_TRANSLATE_NOOP("monitor::StatisticsModel", "Sent"),
     QT_TRANSLATE_NOOP("monitor::StatisticsModel", "Answered"),
@@ -41,7 +29,7 @@ StatisticsModel::StatisticsModel(const LinkMonitor *link, QObject *parent)
 
 int StatisticsModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : int(kindNames.size());
+    return parent.isValid() ? 0 : int(protocol::requestKinds.size());
 }
 
 int StatisticsModel::columnCount(const QModelIndex &parent) const
@@ -84,7 +72,9 @@ QVariant StatisticsModel::headerData(int section, Qt::Orientation orientation, i
         return {};
     if (orientation == Qt::Horizontal)
         return section < ColumnCount ? tr(columnNames[std::size_t(section)]) : QVariant();
-    return section < int(kindNames.size()) ? tr(kindNames[std::size_t(section)]) : QVariant();
+    return section < int(protocol::requestKinds.size())
+               ? tr(protocol::requestKinds[std::size_t(section)].label)
+               : QVariant();
 }
 
 void StatisticsModel::refresh()

@@ -423,6 +423,17 @@
     </message>
 </context>
 <context>
+    <name>bus::Poller</name>
+    <message>
+        <source>several modules answer: type and serial number are read with a module alone on the line</source>
+        <translation>多个模块应答：类型和序列号需在线路上只有一个模块时读取</translation>
+    </message>
+    <message>
+        <source>other modules share the line: type and serial number are read with a module alone on it</source>
+        <translation>线路上还有其他模块：类型和序列号需在线路上只有一个模块时读取</translation>
+    </message>
+</context>
+<context>
     <name>MonitorWindow</name>
     <message>
         <source>Quorvel - Monitor</source>

@@ -41,6 +41,7 @@ bool SimulatedModule::start(const QString &linkPath)
     m_framer.discardPending();
     reseed();
     ++m_generation;
+    m_sinceStart.start();
     return m_pty->open(linkPath);
 }
 
@@ -171,7 +172,7 @@ void SimulatedModule::answer(const QByteArray &request)
     QList<Transmission> transmissions;
     int speed = 0;
     for (Station &station : m_stations) {
-        if (station.silent || !hears(station, request, farSpeed))
+        if (station.isQuietAt(m_sinceStart.elapsed()) || !hears(station, request, farSpeed))
             continue;
         Module &module = station.module;
         // The reply goes out at the speed the request came in at, even when it changes the speed.
