@@ -1,5 +1,6 @@
 #include "monitor/monitorwindow.h"
 
+#include "busview/buspanel.h"
 #include "monitor/linkmonitor.h"
 #include "monitor/statisticsmodel.h"
 #include "samples/csv.h"
@@ -41,7 +42,8 @@ QString duration(qint64 ms)
 
 MonitorWindow::MonitorWindow(LinkMonitor *link, QWidget *parent)
     : QWidget(parent), ui(new Ui::MonitorWindow), m_link(link),
-      m_statistics(new StatisticsModel(link, this)), m_directory(QDir::homePath())
+      m_statistics(new StatisticsModel(link, this)), m_bus(new busview::BusPanel(this)),
+      m_directory(QDir::homePath())
 {
     ui->setupUi(this);
     // The main window's end ends the program; this one is not asked.
@@ -82,6 +84,8 @@ MonitorWindow::MonitorWindow(LinkMonitor *link, QWidget *parent)
     connect(ui->pushButtonSaveCsv, &QPushButton::clicked, this, &MonitorWindow::saveCsv);
     connect(ui->pushButtonLog, &QPushButton::clicked, this, &MonitorWindow::toggleLog);
     connect(m_link, &LinkMonitor::sampleAdded, this, &MonitorWindow::logSample);
+    ui->tabWidget->addTab(m_bus, tr("Bus"));
+    connect(m_bus, &busview::BusPanel::sampleTaken, this, &MonitorWindow::logSample);
 
     m_redraw.setInterval(redrawPeriod);
     connect(&m_redraw, &QTimer::timeout, this, &MonitorWindow::refresh);

@@ -16,6 +16,10 @@ namespace samples {
 struct Sample;
 }
 
+namespace busview {
+class BusPanel;
+}
+
 namespace monitor {
 
 class LinkMonitor;
@@ -31,6 +35,8 @@ class MonitorWindow : public QWidget
 public:
     explicit MonitorWindow(LinkMonitor *link, QWidget *parent = nullptr);
     ~MonitorWindow() override;
+
+    busview::BusPanel *busPanel() const { return m_bus; }
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -49,6 +55,7 @@ private:
     Ui::MonitorWindow *ui;
     LinkMonitor *m_link;
     StatisticsModel *m_statistics;
+    busview::BusPanel *m_bus;
     QTimer m_redraw;
     samples::LogFile m_log;
     QString m_logPath;  // the last log, also once it stopped
