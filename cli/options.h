@@ -26,6 +26,7 @@ enum class Command {
     Record,
     Scan,
     Provision,
+    Watch,
 };
 
 // Exit status a script can test.
@@ -87,7 +88,7 @@ struct Invocation
     // record, provision
     RecordRequest record;
 
-    // scan
+    // scan; watch polls scanAddresses, every pollInterval
     QList<int> scanSpeeds;
     QList<int> scanAddresses;
 };

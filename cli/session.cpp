@@ -1,9 +1,11 @@
 #include "cli/session.h"
 
+#include "bus/link.h"
 #include "cli/format.h"
 #include "cli/interrupt.h"
 #include "cli/output.h"
 #include "cli/scan.h"
+#include "cli/watch.h"
 #include "protocol/frames.h"
 #include "protocol/tables.h"
 #include "samples/csv.h"
@@ -72,8 +74,23 @@ int Session::run()
         return Scan(m_invocation, m_output, m_link).run();
     case Command::Provision:
         return provision();
+    case Command::Watch:
+        return watch();
     }
     return exitUsage;
+}
+
+int Session::watch()
+{
+    bus::Link link(m_invocation.margin);
+    link.setTracing(m_invocation.verbose);
+    QObject::connect(&link, &bus::Link::traced, &link,
+                     [this](const QString &line) { m_output.trace(line); });
+    if (!link.open(m_invocation.port, *m_invocation.speed)) {
+        m_output.message(link.openError());
+        return exitPort;
+    }
+    return watchBus(m_invocation, m_output, link);
 }
 
 // --- finding the module ---------------------------------------------------------------------

@@ -43,6 +43,7 @@ private:
     int read();
     int record();
     int provision();
+    int watch();
     int singleStep(Step (Session::*step)());
 
     bool openLink(int speed);
