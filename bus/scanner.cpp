@@ -27,10 +27,14 @@ microseconds Scanner::timeLeft(int done) const
     return left;
 }
 
-void Scanner::start(const QList<int> &addresses, const QList<int> &speeds)
+void Scanner::setRange(const QList<int> &addresses, const QList<int> &speeds)
 {
     m_addresses = addresses;
     m_speeds = speeds;
+}
+
+void Scanner::start()
+{
     m_done = 0;
     m_cancelled = false;
     m_running = true;

@@ -46,7 +46,9 @@ public:
 
     explicit Scanner(Link &link, QObject *parent = nullptr);
 
-    void start(const QList<int> &addresses, const QList<int> &speeds);
+    // The addresses to ask at each speed, before start().
+    void setRange(const QList<int> &addresses, const QList<int> &speeds);
+    void start();
     // Ends the scan after the request under way.
     void cancel();
     bool isRunning() const { return m_running; }

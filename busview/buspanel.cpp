@@ -1,40 +1,14 @@
 #include "busview/buspanel.h"
 
+#include "bus/addresses.h"
 #include "busview/bustablemodel.h"
 #include "ui_buspanel.h"
 
 #include <QHeaderView>
 #include <QMessageBox>
-#include <QRegularExpression>
 #include <QTimer>
 
 namespace busview {
-
-namespace {
-constexpr int lowestAddress = 1;
-constexpr int highestAddress = 247;
-} // namespace
-
-std::optional<QList<int>> BusPanel::parseAddresses(const QString &text)
-{
-    static const QRegularExpression item(
-        QStringLiteral("^\\s*([0-9]{1,3})\\s*(?:-\\s*([0-9]{1,3})\\s*)?$"));
-    QList<int> addresses;
-    for (const QString &part : text.split(QLatin1Char(','))) {
-        const QRegularExpressionMatch m = item.match(part);
-        if (!m.hasMatch())
-            return std::nullopt;
-        const int first = m.captured(1).toInt();
-        const int last = m.captured(2).isEmpty() ? first : m.captured(2).toInt();
-        if (first < lowestAddress || last > highestAddress || first > last)
-            return std::nullopt;
-        for (int address = first; address <= last; ++address) {
-            if (!addresses.contains(address))
-                addresses.append(address);
-        }
-    }
-    return addresses;
-}
 
 BusPanel::BusPanel(QWidget *parent)
     : QWidget(parent), ui(new Ui::BusPanel), m_poller(m_link), m_scanner(m_link),
@@ -128,7 +102,8 @@ void BusPanel::togglePoll()
         m_poller.stop();
         return;
     }
-    const std::optional<QList<int>> addresses = parseAddresses(ui->lineEditBusAddresses->text());
+    const std::optional<QList<int>> addresses =
+        bus::parseAddressList(ui->lineEditBusAddresses->text());
     if (!addresses || addresses->isEmpty()) {
         showError(tr("Type the addresses of the modules, such as 1, 3, 17-20 (1 to 247), or "
                      "let Scan find them."));
@@ -162,7 +137,7 @@ void BusPanel::toggleScan()
 {
     const QString text = ui->lineEditBusAddresses->text().trimmed();
     const std::optional<QList<int>> addresses =
-        parseAddresses(text.isEmpty() ? QStringLiteral("1-247") : text);
+        bus::parseAddressList(text.isEmpty() ? QStringLiteral("1-247") : text);
     if (!addresses) {
         showError(tr("Type the addresses to scan, such as 1-32 (1 to 247), or leave the box "
                      "empty to scan them all."));
@@ -175,7 +150,8 @@ void BusPanel::toggleScan()
     ui->pushButtonBusPoll->setEnabled(false);
     ui->progressBarBusScan->show();
     ui->pushButtonBusCancel->show();
-    m_scanner.start(*addresses, {m_link.speed()});
+    m_scanner.setRange(*addresses, {m_link.speed()});
+    m_scanner.start();
     ui->labelBusState->setText(
         tr("Scanning %n address(es) at %1 bit/s…", nullptr, int(addresses->size()))
             .arg(m_link.speed()));

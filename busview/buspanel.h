@@ -46,9 +46,6 @@ public:
     BusTableModel *model() const { return m_model; }
     bool isPolling() const { return m_poller.isPolling(); }
 
-    // "1, 3, 17-20": the addresses in order, each once; nothing when malformed or out of 1-247.
-    static std::optional<QList<int>> parseAddresses(const QString &text);
-
 signals:
     // The main window should close its port and show itself unlinked, until portReturned().
     void portWanted();

@@ -1,5 +1,7 @@
 #include "cli/options.h"
 
+#include "bus/addresses.h"
+
 #include "protocol/frames.h"
 #include "protocol/tables.h"
 
@@ -308,7 +310,7 @@ private:
         }
         if (m_line.isSetGlobal(QStringLiteral("address")) && m_out.command == Command::Watch) {
             const QString value = m_line.globalValue(QStringLiteral("address"));
-            const std::optional<QList<int>> addresses = parseAddressList(value);
+            const std::optional<QList<int>> addresses = bus::parseAddressList(value);
             if (!addresses)
                 return fail(QStringLiteral("-a %1: addresses from 1 to 247 as a list of numbers "
                                            "and ranges, e.g. 1,3,17-20")
@@ -519,7 +521,7 @@ private:
 
         if (m_line.isSetLocal(QStringLiteral("addresses"))) {
             const QString range = m_line.localValue(QStringLiteral("addresses"));
-            const std::optional<QList<int>> addresses = parseAddressList(range);
+            const std::optional<QList<int>> addresses = bus::parseAddressList(range);
             if (!addresses)
                 return fail(QStringLiteral("--addresses %1: addresses from 1 to 247 as a list "
                                            "of numbers and ranges, e.g. 1-32,100")
@@ -528,7 +530,7 @@ private:
         } else if (m_out.address) {
             m_out.scanAddresses = {*m_out.address};
         } else {
-            m_out.scanAddresses = *parseAddressList(QStringLiteral("1-247"));
+            m_out.scanAddresses = *bus::parseAddressList(QStringLiteral("1-247"));
         }
         return true;
     }
@@ -563,26 +565,6 @@ private:
 };
 
 } // namespace
-
-std::optional<QList<int>> parseAddressList(const QString &text)
-{
-    static const QRegularExpression item(QStringLiteral("^([0-9]{1,3})(?:-([0-9]{1,3}))?$"));
-    QList<int> addresses;
-    for (const QString &part : text.split(QLatin1Char(','))) {
-        const QRegularExpressionMatch m = item.match(part);
-        if (!m.hasMatch())
-            return std::nullopt;
-        const int first = m.captured(1).toInt();
-        const int last = m.captured(2).isEmpty() ? first : m.captured(2).toInt();
-        if (first < lowestAddress || last > highestAddress || first > last)
-            return std::nullopt;
-        for (int address = first; address <= last; ++address) {
-            if (!addresses.contains(address))
-                addresses.append(address);
-        }
-    }
-    return addresses;
-}
 
 ParseResult parseArguments(const QStringList &arguments, const QDateTime &now, Invocation &out)
 {

@@ -1,6 +1,5 @@
 #include "cli/session.h"
 
-#include "bus/link.h"
 #include "cli/format.h"
 #include "cli/interrupt.h"
 #include "cli/output.h"
@@ -42,9 +41,18 @@ QString hexOfSerial(const QString &digits)
 } // namespace
 
 Session::Session(const Invocation &invocation, Output &output)
-    : m_invocation(invocation), m_output(output),
-      m_link(output, invocation.verbose, invocation.margin)
+    : m_invocation(invocation), m_output(output), m_link(invocation.margin)
 {
+    m_link.setTracing(invocation.verbose);
+    QObject::connect(&m_link, &bus::Link::traced, &m_link,
+                     [this](const QString &line) { m_output.trace(line); });
+    // Ctrl-C cuts a wait short, except in watch, which finishes the slot under way.
+    if (invocation.command != Command::Watch) {
+        QObject::connect(&Interrupt::instance(), &Interrupt::triggered, &m_link,
+                         &bus::Link::interrupt);
+        if (Interrupt::instance().requested())
+            m_link.interrupt();
+    }
 }
 
 int Session::run()
@@ -82,15 +90,11 @@ int Session::run()
 
 int Session::watch()
 {
-    bus::Link link(m_invocation.margin);
-    link.setTracing(m_invocation.verbose);
-    QObject::connect(&link, &bus::Link::traced, &link,
-                     [this](const QString &line) { m_output.trace(line); });
-    if (!link.open(m_invocation.port, *m_invocation.speed)) {
-        m_output.message(link.openError());
+    if (!m_link.open(m_invocation.port, *m_invocation.speed)) {
+        m_output.message(m_link.openError());
         return exitPort;
     }
-    return watchBus(m_invocation, m_output, link);
+    return watchBus(m_invocation, m_output, m_link);
 }
 
 // --- finding the module ---------------------------------------------------------------------
