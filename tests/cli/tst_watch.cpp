@@ -34,8 +34,6 @@ private slots:
     void rows_data();
     void rows();
     void interruptEndsAfterTheSlot();
-    void usage_data();
-    void usage();
 
 private:
     Run watch(const QStringList &args, bool interruptAfterFirstRow = false);
@@ -153,24 +151,6 @@ void TestWatch::interruptEndsAfterTheSlot()
     QVERIFY(run.out.endsWith(",ok\n"));
     // The slot under way when Ctrl-C came was finished: module 3's reply is its last row.
     QVERIFY2(lines.at(lines.size() - 2).contains(",3,"), run.out.constData());
-}
-
-void TestWatch::usage_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::newRow("no addresses") << QStringList{"watch"};
-    QTest::newRow("a backwards range") << QStringList{"-a", "5-3", "watch"};
-    QTest::newRow("a period too short") << QStringList{"-a", "1", "watch", "--period", "0.01"};
-    QTest::newRow("two formats") << QStringList{"-a", "1", "--json", "watch", "--csv"};
-}
-
-void TestWatch::usage()
-{
-    QFETCH(QStringList, args);
-    const Run run = watch(args);
-    QCOMPARE(run.exit, 2);
-    QVERIFY(run.out.isEmpty());
-    QVERIFY(m_sim->requests().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestWatch)
