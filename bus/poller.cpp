@@ -151,6 +151,8 @@ void Poller::measured(ModuleStatus &module, const Exchange &exchange)
         module.lastReplyMsecs = now;
         module.latest = samples::sampleOfReply(exchange.reply, module.address, now);
         const float ms = float(exchange.took.count()) / 1000.0f;
+        module.m_minLatency = module.answered == 1 ? ms : std::min(module.m_minLatency, ms);
+        module.m_maxLatency = module.answered == 1 ? ms : std::max(module.m_maxLatency, ms);
         if (module.m_latencies.size() < latencyWindow)
             module.m_latencies.push_back(ms);
         else

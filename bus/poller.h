@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <cmath>
 #include <vector>
 
 namespace bus {
@@ -33,13 +34,17 @@ struct ModuleStatus
     QString identityNote;
 
     Backoff::State state() const { return backoff.state(); }
-    // NaN before the first reply.
+    // NaN before the first reply. The median is of the latest replies, the extremes of all.
     double medianLatencyMs() const;
+    double minLatencyMs() const { return answered > 0 ? double(m_minLatency) : std::nan(""); }
+    double maxLatencyMs() const { return answered > 0 ? double(m_maxLatency) : std::nan(""); }
 
 private:
     friend class Poller;
     std::vector<float> m_latencies; // the latest, as a ring
     std::size_t m_nextLatency = 0;
+    float m_minLatency = 0;
+    float m_maxLatency = 0;
 };
 
 // Polls a set of modules on one line, round robin: each module due is read once a cycle, one

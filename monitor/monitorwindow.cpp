@@ -85,6 +85,7 @@ MonitorWindow::MonitorWindow(LinkMonitor *link, QWidget *parent)
     connect(ui->pushButtonLog, &QPushButton::clicked, this, &MonitorWindow::toggleLog);
     connect(m_link, &LinkMonitor::sampleAdded, this, &MonitorWindow::logSample);
     ui->tabWidget->addTab(m_bus, tr("Bus"));
+    m_statistics->setBus(&m_bus->poller());
     connect(m_bus, &busview::BusPanel::sampleTaken, this, &MonitorWindow::logSample);
 
     m_redraw.setInterval(redrawPeriod);

@@ -805,6 +805,10 @@ Logging has stopped. The samples of this run are still kept and can be saved wit
 <context>
     <name>monitor::StatisticsModel</name>
     <message>
+        <source>Module %1</source>
+        <translation>模块 %1</translation>
+    </message>
+    <message>
         <source>Measurement</source>
         <translation>测量</translation>
     </message>

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QSerialPort>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QtTest>
 
 using busview::BusTableModel;
@@ -148,6 +149,14 @@ void TestBusView::takeOverAndChamberCheck()
         model->index(2, BusTableModel::Temperature).data(Qt::ToolTipRole).toString();
     QVERIFY2(tip.contains(QStringLiteral("2.6")) && tip.contains(QStringLiteral("23.6")),
              qPrintable(tip));
+    // Statistics: a row a module after the request kinds.
+    const QAbstractItemModel *statistics =
+        panel->window()->findChild<QTableView *>(QStringLiteral("tableStatistics"))->model();
+    const int moduleRow = statistics->rowCount() - 1;
+    QCOMPARE(statistics->headerData(moduleRow, Qt::Vertical).toString(),
+             QStringLiteral("Module 3"));
+    QVERIFY(statistics->index(moduleRow, 1).data().toInt() >= 2);
+    QCOMPARE(statistics->index(moduleRow, 2).data().toInt(), 0);
     panel->findChild<QDoubleSpinBox *>(QStringLiteral("doubleSpinBoxBusTemperatureTolerance"))
         ->setValue(3.0);
     QVERIFY(!model->isMarked(2, BusTableModel::Temperature));
