@@ -144,7 +144,7 @@ QVariant BusTableModel::data(const QModelIndex &index, int role) const
 
     switch (column) {
     case Address:
-        return module.address;
+        return int(module.address);
     case Type: {
         const int index = module.model - firstModelNumber;
         if (module.model == 0)

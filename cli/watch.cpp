@@ -105,7 +105,7 @@ private:
         }
         QString text = QStringLiteral("%1  address %2  ")
                            .arg(timeText(sample.msecsSinceEpoch))
-                           .arg(module.address, 3);
+                           .arg(int(module.address), 3);
         if (offline)
             text += QStringLiteral("offline until %1").arg(timeText(module.offlineUntilMsecs));
         else

@@ -102,7 +102,7 @@ QVariant StatisticsModel::headerData(int section, Qt::Orientation orientation, i
         return section < ColumnCount ? tr(columnNames[std::size_t(section)]) : QVariant();
     const int kinds = int(protocol::requestKinds.size());
     if (section >= kinds && m_bus && section - kinds < int(m_bus->modules().size()))
-        return tr("Module %1").arg(m_bus->modules().at(std::size_t(section - kinds)).address);
+        return tr("Module %1").arg(int(m_bus->modules().at(std::size_t(section - kinds)).address));
     return section < kinds ? tr(protocol::requestKinds[std::size_t(section)].label) : QVariant();
 }
 
