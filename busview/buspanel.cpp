@@ -52,6 +52,11 @@ BusPanel::BusPanel(QWidget *parent)
 
 BusPanel::~BusPanel()
 {
+    // At the end of the program the main window may be half destroyed already: nothing is
+    // handed back to it, and nothing of this panel reacts any more.
+    m_poller.blockSignals(true);
+    m_scanner.blockSignals(true);
+    blockSignals(true);
     m_poller.stop();
     m_scanner.cancel();
     m_link.close();
