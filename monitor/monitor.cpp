@@ -2,6 +2,7 @@
 
 #include "app/widget.h"
 #include "busview/buspanel.h"
+#include "monitor/chartplugin.h"
 #include "monitor/linkmonitor.h"
 #include "monitor/monitorwindow.h"
 
@@ -27,7 +28,7 @@ Monitor::~Monitor() = default;
 void Monitor::showWindow()
 {
     if (!m_window) {
-        m_window = std::make_unique<MonitorWindow>(m_link);
+        m_window = std::make_unique<MonitorWindow>(m_link, trendCharts());
         // The bus borrows the main window's port and speed; the main window lends the port.
         busview::BusPanel *bus = m_window->busPanel();
         bus->setPortSource([link = m_link] {

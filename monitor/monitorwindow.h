@@ -24,16 +24,19 @@ namespace monitor {
 
 class LinkMonitor;
 class StatisticsModel;
+class TrendChart;
+class TrendChartPlugin;
 
 // The monitor window: the trend chart and the link statistics of what a LinkMonitor recorded
 // since the start of the run, and the measurement file (Save CSV, Log to file). Closing it
-// only hides it, so that a log goes on.
+// only hides it, so that a log goes on. Without the chart plugin (null), the trend tab says so
+// and the rest works.
 class MonitorWindow : public QWidget
 {
     Q_OBJECT
 
 public:
-    explicit MonitorWindow(LinkMonitor *link, QWidget *parent = nullptr);
+    MonitorWindow(LinkMonitor *link, TrendChartPlugin *charts, QWidget *parent = nullptr);
     ~MonitorWindow() override;
 
     busview::BusPanel *busPanel() const { return m_bus; }
@@ -43,6 +46,7 @@ protected:
     void hideEvent(QHideEvent *event) override;
 
 private:
+    void placeTrend(TrendChartPlugin *charts);
     void refresh();
     void showStatistics();
     void saveCsv();
@@ -56,6 +60,7 @@ private:
     LinkMonitor *m_link;
     StatisticsModel *m_statistics;
     busview::BusPanel *m_bus;
+    TrendChart *m_trend = nullptr; // owned by its widget
     QTimer m_redraw;
     samples::LogFile m_log;
     QString m_logPath;  // the last log, also once it stopped
