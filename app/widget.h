@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <chrono>
+#include <optional>
 
 class QButtonGroup;
 class QIODevice;
@@ -34,6 +35,12 @@ public:
     // Bound of the message pane: the newest lines are kept, the oldest dropped. A poll writes two
     // lines a second, so this keeps the last 2.8 hours of it in about 16 MB.
     static constexpr int exchangeLogMaxLines = 20000;
+
+public slots:
+    // Lends the open port to another part of the tool: polling stops and the port closes as on
+    // an unlink. resumePort() reopens it at the same speed and polls again if it did.
+    void releasePort();
+    void resumePort();
 
 signals:
     // What happens on the line, for listeners such as the monitor. Emitted where the handlers
@@ -139,4 +146,13 @@ private:
     bool pollAwaitingReply = false;
     int unansweredPolls = 0;
     QDateTime silentSince; // the last measurement reply, or before any the first poll
+
+    // link/handover.cpp: the port while lent.
+    struct Lent
+    {
+        QString portName;
+        qint32 speed;
+        bool polling;
+    };
+    std::optional<Lent> m_lent;
 };

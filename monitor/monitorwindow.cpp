@@ -1,5 +1,6 @@
 #include "monitor/monitorwindow.h"
 
+#include "busview/buspanel.h"
 #include "monitor/linkmonitor.h"
 #include "monitor/statisticsmodel.h"
 #include "monitor/trendchart.h"
@@ -44,7 +45,8 @@ QString duration(qint64 ms)
 
 MonitorWindow::MonitorWindow(LinkMonitor *link, TrendChartPlugin *charts, QWidget *parent)
     : QWidget(parent), ui(new Ui::MonitorWindow), m_link(link),
-      m_statistics(new StatisticsModel(link, this)), m_directory(QDir::homePath())
+      m_statistics(new StatisticsModel(link, this)), m_bus(new busview::BusPanel(this)),
+      m_directory(QDir::homePath())
 {
     ui->setupUi(this);
     // The main window's end ends the program; this one is not asked.
@@ -63,6 +65,9 @@ MonitorWindow::MonitorWindow(LinkMonitor *link, TrendChartPlugin *charts, QWidge
     connect(ui->pushButtonSaveCsv, &QPushButton::clicked, this, &MonitorWindow::saveCsv);
     connect(ui->pushButtonLog, &QPushButton::clicked, this, &MonitorWindow::toggleLog);
     connect(m_link, &LinkMonitor::sampleAdded, this, &MonitorWindow::logSample);
+    ui->tabWidget->addTab(m_bus, tr("Bus"));
+    m_statistics->setBus(&m_bus->poller());
+    connect(m_bus, &busview::BusPanel::sampleTaken, this, &MonitorWindow::logSample);
 
     m_redraw.setInterval(redrawPeriod);
     connect(&m_redraw, &QTimer::timeout, this, &MonitorWindow::refresh);

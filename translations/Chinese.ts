@@ -463,6 +463,218 @@ Change the line speed of the module?</source>
     </message>
 </context>
 <context>
+    <name>BusPanel</name>
+    <message>
+        <source>Addresses:</source>
+        <translation>地址：</translation>
+    </message>
+    <message>
+        <source>Addresses and ranges, such as 1, 3, 17-20. Scan looks in them, or in 1-247 when empty.</source>
+        <translation>地址和范围，例如 1, 3, 17-20。扫描在这些地址中查找，留空时扫描 1-247。</translation>
+    </message>
+    <message>
+        <source>1, 3, 17-20</source>
+        <translation>1, 3, 17-20</translation>
+    </message>
+    <message>
+        <source>Scan</source>
+        <translation>扫描</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Mark values off the median by more than:</source>
+        <translation>标记偏离中位数超过以下值的读数：</translation>
+    </message>
+    <message>
+        <source>±</source>
+        <translation>±</translation>
+    </message>
+    <message>
+        <source> °C</source>
+        <translation> °C</translation>
+    </message>
+    <message>
+        <source> %RH</source>
+        <translation> %RH</translation>
+    </message>
+    <message>
+        <source>Poll bus</source>
+        <translation>轮询总线</translation>
+    </message>
+    <message>
+        <source>Not polling.</source>
+        <translation>未在轮询。</translation>
+    </message>
+</context>
+<context>
+    <name>busview::BusPanel</name>
+    <message>
+        <source>The serial port was disconnected!</source>
+        <translation>串口已断开！</translation>
+    </message>
+    <message>
+        <source>Link the module in the main window first: the bus is polled on its port and at its line speed.</source>
+        <translation>请先在主窗口中连接模块：总线使用主窗口的串口和波特率进行轮询。</translation>
+    </message>
+    <message>
+        <source>Bus</source>
+        <translation>总线</translation>
+    </message>
+    <message>
+        <source>The main window holds %1. Hand it over to the bus? The main window shows itself unlinked until the bus gives it back on Stop.</source>
+        <translation>主窗口正在使用 %1。是否将其交给总线？在总线“停止”并交还串口之前，主窗口显示为未连接。</translation>
+    </message>
+    <message>
+        <source>Type the addresses of the modules, such as 1, 3, 17-20 (1 to 247), or let Scan find them.</source>
+        <translation>请输入模块地址，例如 1, 3, 17-20（1 至 247），或用“扫描”查找。</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>停止</translation>
+    </message>
+    <message>
+        <source>Poll bus</source>
+        <translation>轮询总线</translation>
+    </message>
+    <message>
+        <source>Type the addresses to scan, such as 1-32 (1 to 247), or leave the box empty to scan them all.</source>
+        <translation>请输入要扫描的地址，例如 1-32（1 至 247），或留空以扫描全部地址。</translation>
+    </message>
+    <message numerus="yes">
+        <source>Scanning %n address(es) at %1 bit/s…</source>
+        <translation>
+            <numerusform>正在以 %1 bit/s 扫描 %n 个地址…</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Scan cancelled: %n module(s) found.</source>
+        <translation>
+            <numerusform>扫描已取消：找到 %n 个模块。</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Scan done: %n module(s) found.</source>
+        <translation>
+            <numerusform>扫描完成：找到 %n 个模块。</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Not polling.</source>
+        <translation>未在轮询。</translation>
+    </message>
+    <message numerus="yes">
+        <source>Polling %1 at %2 bit/s: %3 of %n module(s) online.</source>
+        <translation>
+            <numerusform>正在以 %2 bit/s 轮询 %1：%n 个模块中 %3 个在线。</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>busview::BusTableModel</name>
+    <message>
+        <source>Address</source>
+        <translation>地址</translation>
+    </message>
+    <message>
+        <source>Type</source>
+        <translation>类型</translation>
+    </message>
+    <message>
+        <source>Serial number</source>
+        <translation>序列号</translation>
+    </message>
+    <message>
+        <source>Temperature (°C)</source>
+        <translation>温度 (°C)</translation>
+    </message>
+    <message>
+        <source>Humidity (%RH)</source>
+        <translation>湿度 (%RH)</translation>
+    </message>
+    <message>
+        <source>Dew point (°C)</source>
+        <translation>露点 (°C)</translation>
+    </message>
+    <message>
+        <source>Wet bulb (°C)</source>
+        <translation>湿球 (°C)</translation>
+    </message>
+    <message>
+        <source>Last reply</source>
+        <translation>最后应答</translation>
+    </message>
+    <message>
+        <source>Sent</source>
+        <translation>已发送</translation>
+    </message>
+    <message>
+        <source>Answered</source>
+        <translation>已应答</translation>
+    </message>
+    <message>
+        <source>Median latency (ms)</source>
+        <translation>延迟中位数 (ms)</translation>
+    </message>
+    <message>
+        <source>State</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>°C</source>
+        <translation>°C</translation>
+    </message>
+    <message>
+        <source>%RH</source>
+        <translation>%RH</translation>
+    </message>
+    <message>
+        <source>%1 %2 %3 the median of the online modules (%4 %2)</source>
+        <translation>%3在线模块的中位数（%4 %2）%1 %2</translation>
+    </message>
+    <message>
+        <source>above</source>
+        <translation>高于</translation>
+    </message>
+    <message>
+        <source>below</source>
+        <translation>低于</translation>
+    </message>
+    <message>
+        <source>(not read)</source>
+        <translation>（未读取）</translation>
+    </message>
+    <message>
+        <source>not asked yet</source>
+        <translation>尚未询问</translation>
+    </message>
+    <message>
+        <source>online</source>
+        <translation>在线</translation>
+    </message>
+    <message>
+        <source>no reply</source>
+        <translation>无应答</translation>
+    </message>
+    <message>
+        <source>offline until %1</source>
+        <translation>离线，%1 再试</translation>
+    </message>
+</context>
+<context>
+    <name>bus::Poller</name>
+    <message>
+        <source>several modules answer: type and serial number are read with a module alone on the line</source>
+        <translation>多个模块应答：类型和序列号需在线路上只有一个模块时读取</translation>
+    </message>
+    <message>
+        <source>other modules share the line: type and serial number are read with a module alone on it</source>
+        <translation>线路上还有其他模块：类型和序列号需在线路上只有一个模块时读取</translation>
+    </message>
+</context>
+<context>
     <name>MonitorWindow</name>
     <message>
         <source>Quorvel - Monitor</source>
@@ -556,6 +768,10 @@ Change the line speed of the module?</source>
 <context>
     <name>monitor::MonitorWindow</name>
     <message>
+        <source>Bus</source>
+        <translation>总线</translation>
+    </message>
+    <message>
         <source>The trend chart cannot be shown: its plugin is missing or does not load. Reinstalling Quorvel brings it back. The statistics and the measurement file work without it.</source>
         <translation>无法显示趋势图：其插件缺失或无法加载。重新安装 Quorvel 即可恢复。统计和测量文件不受影响。</translation>
     </message>
@@ -644,6 +860,10 @@ Logging has stopped. The samples of this run are still kept and can be saved wit
 </context>
 <context>
     <name>monitor::StatisticsModel</name>
+    <message>
+        <source>Module %1</source>
+        <translation>模块 %1</translation>
+    </message>
     <message>
         <source>Measurement</source>
         <translation>测量</translation>

@@ -439,6 +439,8 @@ void TestCli::usageErrorSendsNothing_data()
     QTest::newRow("serial of five digits") << QStringList{"set-serial", "12345"};
     QTest::newRow("scan past 247") << QStringList{"scan", "--addresses", "1-300"};
     QTest::newRow("scan range backwards") << QStringList{"scan", "--addresses", "9-3"};
+    QTest::newRow("watch without a speed") << QStringList{"-a", "1,3", "watch"};
+    QTest::newRow("watch range backwards") << QStringList{"-b", "9600", "-a", "5-3", "watch"};
     QTest::newRow("provision without a speed")
         << QStringList{"provision", "--address", "17", "--serial", "auto"};
     QTest::newRow("unknown command") << QStringList{"frobnicate"};

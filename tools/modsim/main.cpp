@@ -126,6 +126,10 @@ void applyModuleSpec(const QString &spec, modsim::Station &station)
             module.setFrozen(true);
         } else if (key == QLatin1String("late")) {
             station.lateMs = wholeNumber(value, what, 0, 600000);
+        } else if (key == QLatin1String("quiet-after")) {
+            station.quietAfterMs = wholeNumber(value, what, 0, 86400000);
+        } else if (key == QLatin1String("quiet-for")) {
+            station.quietForMs = wholeNumber(value, what, 0, 86400000);
         } else if (item == QLatin1String("wet-bulb")) {
             module.setWetBulbReply(true);
         } else if (item == QLatin1String("silent")) {
@@ -214,7 +218,8 @@ int main(int argc, char *argv[])
     option(QStringLiteral("module"),
            QStringLiteral("A module on the line; repeat it for an RS-485 bus of modules at one "
                           "speed. Comma-separated: address=N, model=sht2x|sht3x, serial=DIGITS, "
-                          "temperature=TENTHS, humidity=TENTHS, late=MS, wet-bulb, silent. "
+                          "temperature=TENTHS, humidity=TENTHS, late=MS, wet-bulb, silent, "
+                          "quiet-after=MS with quiet-for=MS (silent for a while). "
                           "Replaces --address, --model, --serial, --wet-bulb, --temperature "
                           "and --humidity."),
            QStringLiteral("spec"));

@@ -48,6 +48,7 @@ bool SimulatedModule::start(const QString &linkPath)
     m_framer.discardPending();
     reseed();
     ++m_generation;
+    m_sinceStart.start();
     auto *pty = new PseudoTerminal(this);
     useLine(pty);
     return pty->open(linkPath);
@@ -58,6 +59,7 @@ bool SimulatedModule::startTcp(const QHostAddress &address, quint16 port)
     m_framer.discardPending();
     reseed();
     ++m_generation;
+    m_sinceStart.start();
     auto *tcp = new TcpLine(this);
     tcp->setSerialSpeed(module().lineSpeed());
     useLine(tcp);
@@ -191,7 +193,7 @@ void SimulatedModule::answer(const QByteArray &request)
     QList<Transmission> transmissions;
     int speed = 0;
     for (Station &station : m_stations) {
-        if (station.silent || !hears(station, request, farSpeed))
+        if (station.isQuietAt(m_sinceStart.elapsed()) || !hears(station, request, farSpeed))
             continue;
         Module &module = station.module;
         // The reply goes out at the speed the request came in at, even when it changes the speed.

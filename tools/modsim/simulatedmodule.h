@@ -46,6 +46,16 @@ struct Station
     Module module;
     int lateMs = 0;      // this module's replies held back this long, on top of Faults::lateMs
     bool silent = false; // this module answers nothing
+    // A module that falls silent `quietAfterMs` after the simulator started and answers again
+    // `quietForMs` later, as one whose power or wiring fails for a while; -1: never.
+    int quietAfterMs = -1;
+    int quietForMs = 0;
+
+    bool isQuietAt(qint64 msSinceStart) const
+    {
+        return silent || (quietAfterMs >= 0 && msSinceStart >= quietAfterMs &&
+                          msSinceStart < qint64(quietAfterMs) + quietForMs);
+    }
 };
 
 // The module on the master side of a pseudo-terminal, or behind a simulated serial device server
@@ -117,6 +127,7 @@ private:
     std::deque<Station> m_stations{Station()}; // a deque keeps references across addModule()
     RequestFramer m_framer;
     QElapsedTimer m_sinceArrival;
+    QElapsedTimer m_sinceStart;
     Faults m_faults;
     Line *m_line = nullptr;
     QTimer *m_floodTimer = nullptr;
