@@ -5,6 +5,7 @@
 #include <QMetaObject>
 
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -57,13 +58,18 @@ public:
         const qint64 n = qMin<qint64>(maxSize, m_buffer.size());
         memcpy(data, m_buffer.constData(), size_t(n));
         m_buffer.remove(0, int(n));
-        m_notified = false;
         return n;
     }
     void drop()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_buffer.clear();
+    }
+    // Called where the notice is handled: bytes that come from now on send a new one, whether
+    // or not the reader took what had come.
+    void noticed()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
         m_notified = false;
     }
     // The error that ended the reading, or 0 while it goes on.
@@ -445,6 +451,7 @@ void QSerialPort::onReaderEvent()
 {
     if (!m_reader)
         return;
+    m_reader->noticed();
     if (m_reader->available() > 0)
         emit readyRead();
     if (const DWORD code = m_reader->failure(); code != 0 && m_error == NoError) {

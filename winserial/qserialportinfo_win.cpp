@@ -4,6 +4,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cwchar>
 #include <vector>
 
 #define NOMINMAX
