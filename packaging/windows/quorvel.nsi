@@ -1,6 +1,7 @@
 ; The Windows installer (scripts/windows passes VERSION, STAGE, UNINSTALL_LIST, INSTALLED_KB and
 ; OUTFILE). /S installs silently; the uninstaller is registered in Apps and Features.
-Unicode true
+; A 64-bit installer for the 64-bit programs (and for a Wine without its 32-bit half).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 !include "MUI2.nsh"
 
