@@ -10,7 +10,9 @@
 #include <cstdio>
 
 #ifdef Q_OS_WIN
+#ifndef NOMINMAX // libstdc++ of MinGW-w64 defines it already
 #define NOMINMAX
+#endif
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>

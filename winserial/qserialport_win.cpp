@@ -9,7 +9,9 @@
 #include <mutex>
 #include <thread>
 
+#ifndef NOMINMAX // libstdc++ of MinGW-w64 defines it already
 #define NOMINMAX
+#endif
 #include <windows.h>
 
 Q_LOGGING_CATEGORY(lcWinSerial, "quorvel.winserial", QtWarningMsg)

@@ -7,7 +7,9 @@
 #include <cwchar>
 #include <vector>
 
+#ifndef NOMINMAX // libstdc++ of MinGW-w64 defines it already
 #define NOMINMAX
+#endif
 // clang-format off
 #include <windows.h>
 #include <initguid.h>

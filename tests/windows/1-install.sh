@@ -14,3 +14,13 @@ check "Start-menu entry" test -s "$start_menu"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quorvel'
 check "registered in Apps and Features with its version" \
     grep -q "DisplayVersion.*$VERSION" <(wine reg query "$uninstall_key" /v DisplayVersion 2>/dev/null)
+# What Explorer shows of a program: its icon and version resource.
+shows_in_explorer() {
+    local resources
+    resources=$(x86_64-w64-mingw32-windres -i "$INSTALLED/$1" -O rc 2>/dev/null)
+    grep -q "RT_GROUP_ICON" <<<"$resources" && grep -q '"ProductName", "Quorvel"' <<<"$resources" &&
+        grep -q "\"ProductVersion\", \"$VERSION\"" <<<"$resources"
+}
+for exe in quorvel.exe quorvel-cli.exe; do
+    check "$exe: icon, product name and version" shows_in_explorer "$exe"
+done
