@@ -1,3 +1,5 @@
+# NOT YET RUN: written before the cross-built Qt Gui and Widgets were there; the click
+# positions are taken from the Linux window and need checking against the window under Wine.
 # quorvel.exe as a person meets it: started from its installation folder, as the Start-menu
 # entry starts it; the window within 10 s, in the display language; Link, the COM port typed,
 # 9600, OK, Read: the simulated module is polled and the values show.
@@ -25,7 +27,7 @@ start() { (cd "$INSTALLED" && env "$@" wine quorvel.exe >/dev/null 2>&1 &) }
 
 started=$(date +%s%N)
 start LANG=en_US.UTF-8
-main=$(window "Quorvel")
+main=$(window "^Quorvel.*  V")
 shown_ms=$((($(date +%s%N) - started) / 1000000))
 check "the window shows within 10 s (${shown_ms} ms)" test -n "$main"
 check "in English" grep -q '^Quorvel  ' <(xdotool getwindowname "$main")
@@ -51,7 +53,7 @@ wineserver -k
 mkdir -p "$work/locale"
 localedef -i zh_CN -f UTF-8 "$work/locale/zh_CN.UTF-8" 2>/dev/null
 start LOCPATH="$work/locale" LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
-main=$(window "Quorvel")
+main=$(window "^Quorvel.*  V")
 check "in Chinese under a Chinese locale" grep -q '温湿度' <(xdotool getwindowname "$main")
 import -window root "$work/window.png" 2>/dev/null
 eval "$(xdotool getwindowgeometry --shell "$main")"

@@ -1,10 +1,12 @@
+# NOT YET RUN: written before the cross-built Qt Gui and Widgets were there; the click
+# positions are taken from the Linux window and need checking against the window under Wine.
 # The log file's crash safety on Windows (FlushFileBuffers): rows logged from the monitor
 # window, the program killed, a torn last line as a power cut leaves one; logging to the file
 # again cuts the torn line and goes on with whole rows.
 log="$WINEPREFIX/drive_c/quorvel-log.csv"
 log_rows() { # log_rows SECONDS: start the window, link, poll, log to C:\quorvel-log.csv, kill
     start LANG=en_US.UTF-8
-    main=$(window "Quorvel") || return 1
+    main=$(window "^Quorvel.*  V") || return 1
     click "$main" -390 -25 # Link
     local dialog
     dialog=$(window "Serial port") || return 1
