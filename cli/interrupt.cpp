@@ -2,7 +2,9 @@
 
 #ifdef Q_OS_WIN
 #include <QMetaObject>
+#ifndef NOMINMAX // libstdc++ of MinGW-w64 defines it already
 #define NOMINMAX
+#endif
 #include <windows.h>
 #else
 #include <QSocketNotifier>

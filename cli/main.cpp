@@ -14,7 +14,9 @@
 #endif
 
 #ifdef Q_OS_WIN
+#ifndef NOMINMAX // libstdc++ of MinGW-w64 defines it already
 #define NOMINMAX
+#endif
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
