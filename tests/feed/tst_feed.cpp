@@ -1,0 +1,188 @@
+// The plausibility flags over their boundaries, and the line protocol as a parser written from
+// the protocol's rules reads it.
+#include "feed/lineprotocol.h"
+#include "samples/plausibility.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QtTest>
+
+namespace {
+
+struct Point
+{
+    double seconds, temperature, humidity, dewPoint;
+};
+using Points = QVector<Point>;
+
+} // namespace
+
+Q_DECLARE_METATYPE(Points)
+Q_DECLARE_METATYPE(feed::Reading)
+
+class TestFeed : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void plausibility_data();
+    void plausibility();
+    void limitOptions_data();
+    void limitOptions();
+    void lineProtocol();
+};
+
+void TestFeed::plausibility_data()
+{
+    QTest::addColumn<QStringList>("limits");
+    QTest::addColumn<Points>("readings");
+    QTest::addColumn<QString>("lastFlags");
+
+    const QStringList none;
+    QTest::newRow("plain") << none << Points{{0, 21.5, 45.0, 9.2}} << "";
+    QTest::newRow("coldest rated") << none << Points{{0, -40.0, 0.0, -50}} << "";
+    QTest::newRow("below rated") << none << Points{{0, -40.1, 50, -50}} << "range";
+    QTest::newRow("hottest rated") << none << Points{{0, 125.0, 100.0, 20}} << "";
+    QTest::newRow("above rated") << none << Points{{0, 125.1, 50, 20}} << "range";
+    QTest::newRow("humidity over 100") << none << Points{{0, 20, 100.1, 20}} << "range";
+    QTest::newRow("humidity negative") << none << Points{{0, 20, -0.1, -50}} << "range";
+    QTest::newRow("dew point = T + rounding") << none << Points{{0, 20.0, 99, 20.1}} << "";
+    QTest::newRow("dew point above T") << none << Points{{0, 20.0, 99, 20.2}} << "dew_point";
+    QTest::newRow("both") << none << Points{{0, 20.0, 101, 20.2}} << "range,dew_point";
+    QTest::newRow("step of 2 °C") << none << Points{{0, 20, 50, 9}, {9.9, 22.0, 50, 9}} << "";
+    QTest::newRow("step over 2 °C") << none << Points{{0, 20, 50, 9}, {9.9, 17.9, 50, 9}} << "step";
+    QTest::newRow("step of 10 %RH") << none << Points{{0, 20, 50, 9}, {1, 20, 60.0, 9}} << "";
+    QTest::newRow("step over 10 %RH") << none << Points{{0, 20, 50, 9}, {1, 20, 39.9, 9}} << "step";
+    QTest::newRow("jump 10 s apart") << none << Points{{0, 20, 50, 9}, {10, 30, 90, 9}} << "";
+    QTest::newRow("wider step allowed")
+        << QStringList{"step-temperature=3"} << Points{{0, 20, 50, 9}, {1, 23, 50, 9}} << "";
+    const Points frozen{{0, 20, 50, 9}, {300, 20, 50, 9}, {599.9, 20, 50, 9}};
+    QTest::newRow("unchanged 599.9 s") << none << frozen << "";
+    QTest::newRow("unchanged 600 s") << none << (Points(frozen) << Point{600, 20, 50, 9}) << "flat";
+    QTest::newRow("humidity moved")
+        << none << Points{{0, 20, 50, 9}, {300, 20, 50.1, 9}, {600, 20, 50.1, 9}} << "";
+    QTest::newRow("moved back") << none
+                                << Points{{0, 20, 50, 9}, {300, 20.1, 50, 9}, {600, 20, 50, 9}}
+                                << "";
+    QTest::newRow("flat sooner") << QStringList{"flat-duration=60"}
+                                 << Points{{0, 20, 50, 9}, {60, 20, 50, 9}} << "flat";
+}
+
+void TestFeed::plausibility()
+{
+    QFETCH(QStringList, limits);
+    QFETCH(Points, readings);
+    QFETCH(QString, lastFlags);
+
+    samples::PlausibilityLimits l = samples::defaultLimits();
+    QString error;
+    for (const QString &assignment : limits)
+        QVERIFY2(samples::setLimit(l, assignment, &error), qPrintable(error));
+    samples::PlausibilityCheck check(l);
+    samples::PlausibilityFlags flags;
+    const qint64 start = 1765000000000;
+    for (const Point &p : readings)
+        flags =
+            check.check(start + qRound64(p.seconds * 1000), p.temperature, p.humidity, p.dewPoint);
+    QCOMPARE(samples::flagNames(flags).join(QLatin1Char(',')), lastFlags);
+}
+
+void TestFeed::limitOptions_data()
+{
+    QTest::addColumn<QString>("assignment");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("known") << "humidity-max=102.5" << true;
+    QTest::newRow("unknown name") << "humidity=5" << false;
+    QTest::newRow("no value") << "flat-duration" << false;
+    QTest::newRow("not a number") << "flat-duration=ten" << false;
+    QTest::newRow("decimal comma") << "step-humidity=2,5" << false;
+}
+
+void TestFeed::limitOptions()
+{
+    QFETCH(QString, assignment);
+    QFETCH(bool, accepted);
+    samples::PlausibilityLimits limits = samples::defaultLimits();
+    QString error;
+    QCOMPARE(samples::setLimit(limits, assignment, &error), accepted);
+    QCOMPARE(error.isEmpty(), accepted);
+    QCOMPARE(limits == samples::defaultLimits(), !accepted);
+}
+
+void TestFeed::lineProtocol()
+{
+    struct Case
+    {
+        feed::Reading reading;
+        QVariantMap tags;
+    };
+    const qint64 ms = 1765000000123;
+    QVector<Case> cases;
+    feed::Reading r;
+    r.port = QStringLiteral("/dev/ttyUSB0");
+    r.address = 17;
+    r.serial = QStringLiteral("00a1b2c3");
+    r.model = QStringLiteral("SHT3X");
+    r.msecsSinceEpoch = ms;
+    r.temperature = -0.5;
+    r.humidity = 100.0; // written without a decimal point, still a float
+    r.dewPoint = 14.1;
+    r.wetBulb = 3.0;
+    r.status = QStringLiteral("ok");
+    r.flags = samples::PlausibilityFlag::DewPoint | samples::PlausibilityFlag::Flat;
+    cases.append(
+        {r, {{"port", r.port}, {"address", "17"}, {"serial", r.serial}, {"model", "SHT3X"}}});
+
+    feed::Reading odd = r;
+    odd.port = QStringLiteral("bench 2,line=a\\");
+    odd.serial = QStringLiteral("x\ny\"z");
+    odd.model.clear();
+    odd.wetBulb.reset();
+    odd.status = QStringLiteral("said \"no\" \\ twice, = ");
+    cases.append({odd, {{"port", odd.port}, {"address", "17"}, {"serial", "x y\"z"}}});
+
+    feed::Reading missed;
+    missed.port = QStringLiteral("COM3");
+    missed.address = 1;
+    missed.msecsSinceEpoch = ms;
+    missed.status = QStringLiteral("no reply");
+    cases.append({missed, {{"port", "COM3"}, {"address", "1"}}});
+
+    QByteArray input;
+    for (const Case &c : cases)
+        input += feed::influxLine(c.reading);
+    QProcess python;
+    python.start(QStringLiteral("python3"), {QStringLiteral(LINE_PROTOCOL_PARSER)});
+    python.write(input);
+    python.closeWriteChannel();
+    QVERIFY(python.waitForFinished(30000));
+    QVERIFY2(python.exitCode() == 0, python.readAllStandardError().constData());
+    const QList<QByteArray> parsed = python.readAllStandardOutput().split('\n');
+    QCOMPARE(parsed.size(), cases.size() + 1);
+
+    for (int i = 0; i < cases.size(); ++i) {
+        const feed::Reading &reading = cases[i].reading;
+        const QVariantMap line = QJsonDocument::fromJson(parsed[i]).toVariant().toMap();
+        QCOMPARE(line.value("measurement").toString(), QStringLiteral("quorvel"));
+        QCOMPARE(line.value("tags").toMap(), cases[i].tags);
+        QCOMPARE(line.value("time").toString(), QString::number(ms) + QStringLiteral("000000"));
+        QVariantMap expected{
+            {"status", QVariantList{"string", reading.status}},
+            {"flags",
+             QVariantList{"string", samples::flagNames(reading.flags).join(QLatin1Char(','))}}};
+        const std::pair<const char *, std::optional<double>> values[] = {
+            {"temperature_C", reading.temperature},
+            {"humidity_pct", reading.humidity},
+            {"dew_point_C", reading.dewPoint},
+            {"wet_bulb_C", reading.wetBulb}};
+        for (const auto &[key, value] : values) {
+            if (value)
+                expected.insert(key, QVariantList{"float", *value});
+        }
+        QCOMPARE(line.value("fields").toMap(), expected);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestFeed)
+#include "tst_feed.moc"
