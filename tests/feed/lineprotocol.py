@@ -1,31 +1,27 @@
 #!/usr/bin/env python3
 """Reads InfluxDB line protocol on standard input and prints each line as JSON, parsed from the
-protocol's published rules and nothing of ours: escapes in measurement, tag and field keys,
-quoted string fields, number types by suffix, a time stamp in integer nanoseconds."""
+protocol's published rules: backslash escapes in the measurement, tag and field keys, quoted
+string fields, number types by suffix, a time stamp in integer nanoseconds."""
 import json
 import sys
 
-KEY_ESCAPES = {"measurement": ", ", "key": ",= "}
 
-
-def take_key(text, i, stops, escapable):
+def name(text, i, stops, escapable):
     out = []
     while i < len(text) and text[i] not in stops:
         if text[i] == "\\" and i + 1 < len(text) and text[i + 1] in escapable + "\\":
             i += 1
         out.append(text[i])
         i += 1
-    if not out:
-        raise ValueError("empty name at %d" % i)
+    assert out, "empty name at %d" % i
     return "".join(out), i
 
 
-def take_value(text, i):
+def value(text, i):
     if text[i] == '"':
         out, i = [], i + 1
         while text[i] != '"':
-            if text[i] == "\\" and text[i + 1] in '"\\':
-                i += 1
+            i += text[i] == "\\" and text[i + 1] in '"\\'
             out.append(text[i])
             i += 1
         return ["string", "".join(out)], i + 1
@@ -41,22 +37,17 @@ def take_value(text, i):
 
 
 def parse(line):
-    measurement, i = take_key(line, 0, ", ", KEY_ESCAPES["measurement"])
-    tags = {}
+    measurement, i = name(line, 0, ", ", ", ")
+    tags, fields = {}, {}
     while line[i] == ",":
-        key, i = take_key(line, i + 1, "=", KEY_ESCAPES["key"])
-        tags[key], i = take_key(line, i + 1, ", ", KEY_ESCAPES["key"])
-    if line[i] != " ":
-        raise ValueError("no field set")
-    fields, i = {}, i
-    while line[i] in ", " and (line[i] == "," or not fields):
-        key, i = take_key(line, i + 1, "=", KEY_ESCAPES["key"])
-        fields[key], i = take_value(line, i + 1)
-    if line[i] != " ":
-        raise ValueError("no time stamp")
+        key, i = name(line, i + 1, "=", ",= ")
+        tags[key], i = name(line, i + 1, ", ", ",= ")
+    assert line[i] == " ", "no field set"
+    while line[i] == "," or (line[i] == " " and not fields):
+        key, i = name(line, i + 1, "=", ",= ")
+        fields[key], i = value(line, i + 1)
     stamp = line[i + 1:]
-    if not stamp.isdigit():
-        raise ValueError("time stamp %r is not integer nanoseconds" % stamp)
+    assert line[i] == " " and stamp.isdigit(), "time stamp %r is not integer ns" % stamp
     return {"measurement": measurement, "tags": tags, "fields": fields, "time": stamp}
 
 

@@ -112,75 +112,47 @@ void TestFeed::limitOptions()
 
 void TestFeed::lineProtocol()
 {
-    struct Case
-    {
-        feed::Reading reading;
-        QVariantMap tags;
-    };
     const qint64 ms = 1765000000123;
-    QVector<Case> cases;
-    feed::Reading r;
-    r.port = QStringLiteral("/dev/ttyUSB0");
-    r.address = 17;
-    r.serial = QStringLiteral("00a1b2c3");
-    r.model = QStringLiteral("SHT3X");
-    r.msecsSinceEpoch = ms;
-    r.temperature = -0.5;
-    r.humidity = 100.0; // written without a decimal point, still a float
-    r.dewPoint = 14.1;
-    r.wetBulb = 3.0;
-    r.status = QStringLiteral("ok");
-    r.flags = samples::PlausibilityFlag::DewPoint | samples::PlausibilityFlag::Flat;
-    cases.append(
-        {r, {{"port", r.port}, {"address", "17"}, {"serial", r.serial}, {"model", "SHT3X"}}});
-
-    feed::Reading odd = r;
-    odd.port = QStringLiteral("bench 2,line=a\\");
-    odd.serial = QStringLiteral("x\ny\"z");
-    odd.model.clear();
-    odd.wetBulb.reset();
-    odd.status = QStringLiteral("said \"no\" \\ twice, = ");
-    cases.append({odd, {{"port", odd.port}, {"address", "17"}, {"serial", "x y\"z"}}});
-
-    feed::Reading missed;
-    missed.port = QStringLiteral("COM3");
-    missed.address = 1;
-    missed.msecsSinceEpoch = ms;
-    missed.status = QStringLiteral("no reply");
-    cases.append({missed, {{"port", "COM3"}, {"address", "1"}}});
-
-    QByteArray input;
-    for (const Case &c : cases)
-        input += feed::influxLine(c.reading);
+    // Floats that print like integers, escapes in tags and strings, a control character sent
+    // by a module, and a missed reading with no value at all.
+    const QVector<feed::Reading> readings{
+        {"/dev/ttyUSB0", 17, "00a1b2c3", "SHT3X", ms, -0.5, 100.0, 14.1, 3.0, "ok",
+         samples::PlausibilityFlag::DewPoint | samples::PlausibilityFlag::Flat},
+        {"bench 2,line=a\\", 3, "x\ny\"z", {}, ms, 21.0, 50.0, 9.9, {}, "said \"no\" \\ ,= ", {}},
+        {"COM3", 1, {}, {}, ms, {}, {}, {}, {}, "no reply", {}},
+    };
+    const QVector<QVariantMap> tags{
+        {{"port", "/dev/ttyUSB0"}, {"address", "17"}, {"serial", "00a1b2c3"}, {"model", "SHT3X"}},
+        {{"port", "bench 2,line=a\\"}, {"address", "3"}, {"serial", "x y\"z"}},
+        {{"port", "COM3"}, {"address", "1"}},
+    };
     QProcess python;
     python.start(QStringLiteral("python3"), {QStringLiteral(LINE_PROTOCOL_PARSER)});
-    python.write(input);
+    for (const feed::Reading &r : readings)
+        python.write(feed::influxLine(r));
     python.closeWriteChannel();
     QVERIFY(python.waitForFinished(30000));
     QVERIFY2(python.exitCode() == 0, python.readAllStandardError().constData());
     const QList<QByteArray> parsed = python.readAllStandardOutput().split('\n');
-    QCOMPARE(parsed.size(), cases.size() + 1);
+    QCOMPARE(parsed.size(), readings.size() + 1);
 
-    for (int i = 0; i < cases.size(); ++i) {
-        const feed::Reading &reading = cases[i].reading;
+    for (int i = 0; i < readings.size(); ++i) {
+        const feed::Reading &r = readings[i];
         const QVariantMap line = QJsonDocument::fromJson(parsed[i]).toVariant().toMap();
-        QCOMPARE(line.value("measurement").toString(), QStringLiteral("quorvel"));
-        QCOMPARE(line.value("tags").toMap(), cases[i].tags);
-        QCOMPARE(line.value("time").toString(), QString::number(ms) + QStringLiteral("000000"));
-        QVariantMap expected{
-            {"status", QVariantList{"string", reading.status}},
-            {"flags",
-             QVariantList{"string", samples::flagNames(reading.flags).join(QLatin1Char(','))}}};
-        const std::pair<const char *, std::optional<double>> values[] = {
-            {"temperature_C", reading.temperature},
-            {"humidity_pct", reading.humidity},
-            {"dew_point_C", reading.dewPoint},
-            {"wet_bulb_C", reading.wetBulb}};
-        for (const auto &[key, value] : values) {
+        QCOMPARE(line["measurement"].toString() + ' ' + line["time"].toString(),
+                 "quorvel " + QString::number(ms) + "000000");
+        QCOMPARE(line["tags"].toMap(), tags[i]);
+        QVariantMap fields{
+            {"status", QVariantList{"string", r.status}},
+            {"flags", QVariantList{"string", samples::flagNames(r.flags).join(',')}}};
+        for (const auto &[key, value] : {std::pair("temperature_C", r.temperature),
+                                         {"humidity_pct", r.humidity},
+                                         {"dew_point_C", r.dewPoint},
+                                         {"wet_bulb_C", r.wetBulb}}) {
             if (value)
-                expected.insert(key, QVariantList{"float", *value});
+                fields.insert(key, QVariantList{"float", *value});
         }
-        QCOMPARE(line.value("fields").toMap(), expected);
+        QCOMPARE(line["fields"].toMap(), fields);
     }
 }
 
