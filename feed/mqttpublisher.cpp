@@ -114,8 +114,10 @@ void MqttPublisher::connectFirst()
                         .arg(m_settings.port)
                         .arg(reason));
     m_lastError = reason;
+    // The library's own back-off, which takes over once connected: 1, 4, 9 … s, at most a minute.
+    ++m_connectAttempts;
     const auto delay = std::min<std::chrono::milliseconds>(
-        reconnectDelayMin * (1 << std::min(m_connectAttempts++, 6)), reconnectDelayMax);
+        reconnectDelayMin * std::min(m_connectAttempts * m_connectAttempts, 60), reconnectDelayMax);
     m_connectRetry.start(delay);
 }
 
