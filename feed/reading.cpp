@@ -14,7 +14,9 @@ QJsonValue valueOrNull(const std::optional<double> &value)
     return value ? QJsonValue(*value) : QJsonValue();
 }
 
-QString identifierSafe(const QString &text)
+} // namespace
+
+QString identifier(const QString &text)
 {
     QString safe;
     safe.reserve(text.size());
@@ -27,8 +29,6 @@ QString identifierSafe(const QString &text)
     }
     return safe;
 }
-
-} // namespace
 
 QJsonObject toJson(const Reading &r)
 {
@@ -54,10 +54,9 @@ QJsonObject toJson(const Reading &r)
 QString moduleId(const Reading &r)
 {
     if (!r.serial.isEmpty())
-        return identifierSafe(r.serial);
+        return identifier(r.serial);
     // The device name alone: /dev/ttyUSB0 and COM3 both end in what the user knows the port by.
-    return identifierSafe(QFileInfo(r.port).fileName()) + QLatin1Char('_') +
-           QString::number(r.address);
+    return identifier(QFileInfo(r.port).fileName()) + QLatin1Char('_') + QString::number(r.address);
 }
 
 } // namespace feed

@@ -35,5 +35,7 @@ QJsonObject toJson(const Reading &reading);
 // The module's name in topics and identifiers: its serial number, else port and address, kept
 // to the characters MQTT topics and Home Assistant identifiers all accept.
 QString moduleId(const Reading &reading);
+// `text` with every character but letters, digits, '-' and '_' made '_'.
+QString identifier(const QString &text);
 
 } // namespace feed
