@@ -28,8 +28,6 @@ class TestFeed : public QObject
 private slots:
     void plausibility_data();
     void plausibility();
-    void limitOptions_data();
-    void limitOptions();
     void lineProtocol();
 };
 
@@ -86,28 +84,6 @@ void TestFeed::plausibility()
         flags =
             check.check(start + qRound64(p.seconds * 1000), p.temperature, p.humidity, p.dewPoint);
     QCOMPARE(samples::flagNames(flags).join(QLatin1Char(',')), lastFlags);
-}
-
-void TestFeed::limitOptions_data()
-{
-    QTest::addColumn<QString>("assignment");
-    QTest::addColumn<bool>("accepted");
-    QTest::newRow("known") << "humidity-max=102.5" << true;
-    QTest::newRow("unknown name") << "humidity=5" << false;
-    QTest::newRow("no value") << "flat-duration" << false;
-    QTest::newRow("not a number") << "flat-duration=ten" << false;
-    QTest::newRow("decimal comma") << "step-humidity=2,5" << false;
-}
-
-void TestFeed::limitOptions()
-{
-    QFETCH(QString, assignment);
-    QFETCH(bool, accepted);
-    samples::PlausibilityLimits limits = samples::defaultLimits();
-    QString error;
-    QCOMPARE(samples::setLimit(limits, assignment, &error), accepted);
-    QCOMPARE(error.isEmpty(), accepted);
-    QCOMPARE(limits == samples::defaultLimits(), !accepted);
 }
 
 void TestFeed::lineProtocol()
