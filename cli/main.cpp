@@ -9,6 +9,10 @@
 
 #include <cstdio>
 
+#ifdef Q_OS_UNIX
+#include <csignal>
+#endif
+
 #ifdef Q_OS_WIN
 #define NOMINMAX
 #include <fcntl.h>
@@ -18,6 +22,11 @@
 
 int main(int argc, char *argv[])
 {
+#ifdef Q_OS_UNIX
+    // A closed pipe then fails the write, which is reported with a status a script can read,
+    // rather than ending the program unannounced.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quorvel-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
@@ -33,10 +42,10 @@ int main(int argc, char *argv[])
                                                         QDateTime::currentDateTime(), invocation);
     switch (parsed.outcome) {
     case cli::ParseOutcome::Help:
-        std::fputs(cli::helpText().toUtf8().constData(), stdout);
+        cli::writeResults(cli::helpText().toUtf8());
         return cli::exitDone;
     case cli::ParseOutcome::Version:
-        std::printf("quorvel-cli %s\n", QUORVEL_VERSION);
+        cli::writeResults(QByteArrayLiteral("quorvel-cli " QUORVEL_VERSION "\n"));
         return cli::exitDone;
     case cli::ParseOutcome::Error:
         std::fprintf(stderr, "quorvel-cli: %s\nTry \"quorvel-cli --help\".\n",

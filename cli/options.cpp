@@ -589,9 +589,10 @@ Commands:
   record               read the recording configuration
   record [--mode after-setup|timing|monitor] [--start "yyyy-MM-dd hh:mm:ss"]
          [--interval 1s|2s|5s|10s|20s|30s|1min|2min|5min|10min|30min|1h|2h|6h|12h|24h]
-                       write it, then read it back; what is not given is kept; the start time
-                       is local, must lie in the future (default: in 5 minutes), and is
-                       required by timing
+                       write it, then read back mode and interval and compare them (the
+                       module does not report the start time: it is sent, not verified);
+                       what is not given is kept; the start time is local, must lie in the
+                       future (default: in 5 minutes), and is required by timing
   scan [--speeds all|LIST] [--addresses RANGE]
                        find every module on an RS-485 bus: each address (default 1-247) at
                        each speed (default all six, or -b), e.g. --speeds 9600,19200
@@ -603,14 +604,17 @@ Commands:
                        report line; running it again gives the same outcome
 
 Logger frames (info, set-serial, record) and the address 0 of set-address, set-baud and
-provision reach every module on a line: set modules up one at a time. On a bus, read with -a
-and scan address one module each.
+provision reach every module on a line: these commands refuse a line where several modules
+answer address 0, or where the one that answers is not -a. On a bus, read with -a and scan
+address one module each. An address printed is one the module confirmed (JSON: null if none).
 
 Exit status:
   0    done and verified
-  1    the module did not answer, or a read-back differed
+  1    the module did not answer, a read-back differed, or other modules share
+       the line
   2    usage error: nothing was sent
   3    the port cannot be opened or was lost
+  4    the results could not be written to standard output (disk full, pipe closed)
   130  interrupted by Ctrl-C; what was done so far is printed
 
 Examples:

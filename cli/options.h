@@ -34,6 +34,7 @@ enum ExitCode {
     exitFailed = 1,        // the module did not answer, or a read-back differed
     exitUsage = 2,         // nothing was sent
     exitPort = 3,          // the port cannot be opened or was lost
+    exitOutput = 4,        // the results could not be written to standard output
     exitInterrupted = 130, // Ctrl-C, as shells report it
 };
 

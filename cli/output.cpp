@@ -1,8 +1,13 @@
 #include "cli/output.h"
 
+#include "cli/options.h"
+
 #include <QJsonDocument>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -24,6 +29,22 @@ void write(std::FILE *stream, const QByteArray &bytes)
 
 } // namespace
 
+void writeResults(const QByteArray &bytes)
+{
+    errno = 0;
+    const bool whole = std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout) ==
+                       std::size_t(bytes.size());
+    if (std::fflush(stdout) == 0 && whole)
+        return;
+    const int error = errno;
+    std::fprintf(stderr, "quorvel-cli: cannot write the results to standard output: %s\n",
+                 error != 0 ? std::strerror(error) : "short write");
+    std::fflush(stderr);
+    // Not exit(): the objects on main()'s stack are still alive, and nothing is left to tidy
+    // that the system does not close.
+    std::_Exit(exitOutput);
+}
+
 Output::Output(bool json)
     : m_json(json), m_stderrIsTerminal(isatty(fileno(stderr)) != 0),
       m_stdoutIsTerminal(isatty(fileno(stdout)) != 0)
@@ -35,19 +56,19 @@ void Output::result(const QString &line)
     // A result on the same terminal would land in the middle of the progress line.
     if (m_stdoutIsTerminal)
         endProgress();
-    write(stdout, line.toUtf8() + '\n');
+    writeResults(line.toUtf8() + '\n');
 }
 
 void Output::result(const QJsonObject &object)
 {
     if (m_stdoutIsTerminal)
         endProgress();
-    write(stdout, QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
+    writeResults(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
 }
 
 void Output::resultBytes(const QByteArray &bytes)
 {
-    write(stdout, bytes);
+    writeResults(bytes);
 }
 
 void Output::message(const QString &text)

@@ -6,7 +6,14 @@
 // What the program prints. Results go to standard output, one line each, as text or JSON;
 // messages, traces and progress go to standard error, so that a script's pipe carries results
 // only. Every line is flushed at once: a script reading a long run sees each reading as it comes.
+//
+// A result that cannot be written (a full disk, a closed pipe) ends the program with a message
+// and exitOutput: a run whose results are lost is not worth going on with, and a result is
+// only ever written between requests, never between a write and its read-back.
 namespace cli {
+
+// Writes and flushes bytes on standard output, or ends the program as above.
+void writeResults(const QByteArray &bytes);
 
 class Output
 {

@@ -86,7 +86,7 @@ bool Session::openLink(int speed)
     return false;
 }
 
-bool Session::find(Need need, std::optional<int> speed)
+bool Session::find(Need need, std::optional<int> speed, bool writes)
 {
     if (!openLink(speed.value_or(protocol::probeSpeeds.front())))
         return false;
@@ -97,13 +97,12 @@ bool Session::find(Need need, std::optional<int> speed)
             return false;
         }
         m_speed = *speed;
-        if (m_invocation.address && !m_address)
-            m_address = *m_invocation.address;
     } else if (!probeSpeeds(
                    QList<int>(protocol::probeSpeeds.begin(), protocol::probeSpeeds.end()))) {
         return false;
     }
-    if (need == Need::Speed || (need == Need::Address && m_address))
+    // Measurements go to -a as given: only that module's replies are taken, and they confirm it.
+    if (need == Need::Address && m_invocation.address)
         return true;
 
     if (!m_addressRead) {
@@ -111,10 +110,16 @@ bool Session::find(Need need, std::optional<int> speed)
         if (exchange.outcome == Outcome::Damaged && need == Need::OneModule) {
             fail({exitFailed, QStringLiteral("several modules"),
                   QStringLiteral("the address read through address 0 brought a damaged reply: "
-                                 "several modules on %1 seem to answer it. This command writes "
-                                 "through address 0 (or in logger frames), which every module on "
-                                 "the line would take: connect the module alone")
-                      .arg(m_invocation.port)});
+                                 "several modules on %1 seem to answer it. %2")
+                      .arg(m_invocation.port,
+                           writes ? QStringLiteral("This command writes through address 0 (or "
+                                                   "in logger frames), which every module on "
+                                                   "the line would take: connect the module "
+                                                   "alone")
+                                  : QStringLiteral("This command reads in logger frames, which "
+                                                   "carry no address: every module on the line "
+                                                   "answers at once and the replies merge. "
+                                                   "Connect the module alone"))});
             return false;
         }
         if (!exchange.answered()) {
@@ -126,11 +131,12 @@ bool Session::find(Need need, std::optional<int> speed)
     }
     if (need == Need::OneModule && m_invocation.address && *m_invocation.address != *m_address) {
         fail({exitFailed, QStringLiteral("other module"),
-              QStringLiteral("the module on %1 has address %2, not %3 (-a): nothing was "
-                             "written. Leave -a out, or connect the module you meant")
+              QStringLiteral("the module on %1 has address %2, not %3 (-a): nothing was %4. "
+                             "Leave -a out, or connect the module you meant")
                   .arg(m_invocation.port)
                   .arg(*m_address)
-                  .arg(*m_invocation.address)});
+                  .arg(*m_invocation.address)
+                  .arg(writes ? QStringLiteral("written") : QStringLiteral("read"))});
         return false;
     }
     return true;
@@ -268,8 +274,7 @@ QJsonObject Session::base() const
     QJsonObject object{{QStringLiteral("port"), m_invocation.port}};
     if (m_speed != 0)
         object.insert(QStringLiteral("speed"), m_speed);
-    if (m_address)
-        object.insert(QStringLiteral("address"), *m_address);
+    object.insert(QStringLiteral("address"), m_address ? QJsonValue(*m_address) : QJsonValue());
     return object;
 }
 
@@ -279,6 +284,28 @@ QString Session::lead() const
     if (m_address)
         text += QStringLiteral(" address %1").arg(*m_address);
     return text;
+}
+
+void Session::addRecording(QJsonObject &object) const
+{
+    if (!m_recording)
+        return;
+    object.insert(QStringLiteral("mode"), recordModeName(m_recording->mode));
+    object.insert(QStringLiteral("interval"), intervalName(m_recording->interval));
+    object.insert(QStringLiteral("interval_s"), m_recording->interval);
+    object.insert(QStringLiteral("start"),
+                  m_recording->start.toString(QLatin1String(frames::startTimeFormat)));
+    object.insert(QStringLiteral("start_verified"), false);
+}
+
+QString Session::recordingText() const
+{
+    if (!m_recording)
+        return QString();
+    return QStringLiteral(
+               "mode %1 interval %2 read back and verified; start %3 sent but cannot be read back")
+        .arg(recordModeName(m_recording->mode), intervalName(m_recording->interval),
+             m_recording->start.toString(QLatin1String(frames::startTimeFormat)));
 }
 
 // --- commands -------------------------------------------------------------------------------
@@ -355,7 +382,7 @@ int Session::probe()
 
 int Session::info()
 {
-    if (!find(Need::Speed, m_invocation.speed))
+    if (!find(Need::OneModule, m_invocation.speed, false))
         return m_lastFailure.exit;
     const Exchange exchange = ask(RequestKind::DeviceInfo, frames::readDeviceInfoRequest());
     if (!exchange.answered())
@@ -383,7 +410,7 @@ int Session::read()
         m_output.resultBytes(samples::csv::header());
     if (!find(Need::Address, m_invocation.speed))
         return m_lastFailure.exit;
-    const quint8 address = quint8(*m_address);
+    const quint8 address = quint8(m_invocation.address ? *m_invocation.address : *m_address);
     const bool untilInterrupted = m_invocation.count == 0;
     const bool stamped = m_invocation.count != 1;
     int gaps = 0;
@@ -415,6 +442,8 @@ int Session::read()
         if (exchange.outcome == Outcome::Interrupted)
             return gaps > 0 ? exitFailed : exitDone;
 
+        if (exchange.answered())
+            m_address = address;
         const samples::Sample sample =
             sampleOf(exchange.answered() ? &exchange.reply : nullptr, address);
         if (sample.isGap()) {
@@ -443,7 +472,7 @@ int Session::record()
 {
     if (m_invocation.record.isWrite())
         return singleStep(&Session::stepRecord);
-    if (!find(Need::Speed, m_invocation.speed))
+    if (!find(Need::OneModule, m_invocation.speed, false))
         return m_lastFailure.exit;
     const Exchange exchange = ask(RequestKind::ReadRecording, frames::readRecordConfigRequest());
     if (!exchange.answered())
@@ -480,11 +509,12 @@ int Session::singleStep(Step (Session::*step)())
         object.insert(QStringLiteral("serial"), m_serial);
         object.insert(QStringLiteral("serial_written"), m_serialWritten);
     }
-    if (!m_recordSummary.isEmpty())
-        detail = QLatin1Char(' ') + m_recordSummary;
+    addRecording(object);
     object.insert(QStringLiteral("status"), QStringLiteral("ok"));
     if (m_output.json())
         m_output.result(object);
+    else if (m_recording)
+        m_output.result(lead() + QStringLiteral(": ") + recordingText());
     else
         m_output.result(lead() + detail + QStringLiteral(": verified"));
     return exitDone;
@@ -546,8 +576,11 @@ int Session::provision()
     QStringList results;
     for (const auto &[key, status] : statuses) {
         report.insert(QString(key).replace(QLatin1Char('-'), QLatin1Char('_')), status);
-        results.append(key + QLatin1Char(' ') + status);
+        const bool recording = key == QLatin1String("record") && m_recording;
+        results.append(key + QLatin1Char(' ') + status +
+                       (recording ? QStringLiteral(" (%1)").arg(recordingText()) : QString()));
     }
+    addRecording(report);
     if (!m_type.isEmpty()) {
         report.insert(QStringLiteral("type"), m_type);
         report.insert(QStringLiteral("serial"), m_serial);
@@ -730,9 +763,6 @@ Step Session::stepRecord()
         return failedStep(back, QStringLiteral("the recording-configuration read-back"));
     const int gotMode = back.reply.recordMode;
     const int gotInterval = back.reply.sampleInterval;
-    m_recordSummary = QStringLiteral("mode %1 interval %2 start %3")
-                          .arg(recordModeName(gotMode), intervalName(gotInterval),
-                               wanted.start->toString(QLatin1String(frames::startTimeFormat)));
     if (gotMode != mode || gotInterval != interval)
         return {exitFailed,
                 QStringLiteral("read back %1 %2")
@@ -743,7 +773,9 @@ Step Session::stepRecord()
                          intervalName(interval))};
     if (!written.answered())
         m_output.message(QStringLiteral("the recording write was not acknowledged, but the module "
-                                        "reads it back"));
+                                        "reads back its mode and interval"));
+    // The reply's known bytes hold the mode and the interval: the start time goes unchecked.
+    m_recording = RecordingReadBack{gotMode, gotInterval, *wanted.start};
     return {};
 }
 

@@ -3,6 +3,7 @@
 #include "cli/modulelink.h"
 #include "cli/options.h"
 
+#include <QDateTime>
 #include <QJsonObject>
 #include <QString>
 
@@ -32,9 +33,10 @@ public:
 
 private:
     enum class Need {
-        Speed,     // logger frames reach the module whatever its address
-        Address,   // to address measurements
-        OneModule, // writes through address 0 reach every module on the line
+        Address, // to address measurements
+        // Logger frames and writes through address 0 reach every module on the line: one
+        // module must answer address 0, and it must be the one -a names.
+        OneModule,
     };
 
     int ports();
@@ -46,7 +48,7 @@ private:
     int singleStep(Step (Session::*step)());
 
     bool openLink(int speed);
-    bool find(Need need, std::optional<int> speed);
+    bool find(Need need, std::optional<int> speed, bool writes = true);
     bool probeSpeeds(const QList<int> &speeds);
 
     Step stepAddress();
@@ -60,16 +62,20 @@ private:
     int fail(const Step &step);
     QString describe(const Exchange &exchange, const QString &what) const;
 
-    // The keys every JSON line starts with: port, speed and address as far as they are known.
+    // The keys every JSON line starts with: port, speed, and the address the module confirmed
+    // through Modbus (null until it has).
     QJsonObject base() const;
     QString lead() const; // the same as text: "speed 9600 address 1"
+    // The recording configuration as read back, and the start time as sent.
+    void addRecording(QJsonObject &object) const;
+    QString recordingText() const;
 
     const Invocation &m_invocation;
     Output &m_output;
     ModuleLink m_link;
     int m_speed = 0;
-    std::optional<int> m_address;
-    bool m_addressRead = false; // m_address came from the module, through address 0
+    std::optional<int> m_address; // only ever one the module answered from or reported
+    bool m_addressRead = false;   // m_address came from the module, through address 0
     Step m_lastFailure{exitFailed, QString(), QString()};
     bool m_quiet = false; // failures are kept in m_lastFailure, not reported
 
@@ -77,7 +83,13 @@ private:
     QString m_type;
     QString m_serial;
     QString m_serialWritten;
-    QString m_recordSummary;
+    struct RecordingReadBack
+    {
+        int mode;
+        int interval;
+        QDateTime start; // sent only: the module's replies do not carry it
+    };
+    std::optional<RecordingReadBack> m_recording;
 };
 
 } // namespace cli

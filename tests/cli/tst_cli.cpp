@@ -1,7 +1,6 @@
 // quorvel-cli run as a script runs it, against the simulated module on a pseudo-terminal.
 #include "simulatedmodule.h"
 
-#include "cli/linetiming.h"
 #include "protocol/frames.h"
 #include "protocol/receivebuffer.h"
 #include "samples/csv.h"
@@ -26,6 +25,13 @@ constexpr int lineSettleMs = 300;
 // Waits long enough that the in-process module's event loop may lag without a reply being late.
 const QString patientMargin = QStringLiteral("500");
 
+// Where quorvel-cli's standard output goes.
+enum class Sink {
+    Pipe,   // read by the test
+    Full,   // /dev/full: every write fails with "no space left"
+    Closed, // a pipe whose reader takes one byte and goes, as "| head -c1" does
+};
+
 struct Run
 {
     int exit = -1; // -1: did not end in time
@@ -47,16 +53,19 @@ private slots:
     void provisionThenReadBackAsTheWindow();
     void scan_data();
     void scan();
+    void reports_data();
+    void reports();
+    void unwritableOutputFails_data();
+    void unwritableOutputFails();
     void usageErrorSendsNothing_data();
     void usageErrorSendsNothing();
     void portVanishingMidReadEndsWithThree();
     void csvIsTheMonitorsFormat_data();
     void csvIsTheMonitorsFormat();
-    void silentAddressWait_data();
-    void silentAddressWait();
 
 private:
-    Run cli(QStringList args, const std::function<void(const QByteArray &)> &onOutput = {});
+    Run cli(QStringList args, const std::function<void(const QByteArray &)> &onOutput = {},
+            Sink sink = Sink::Pipe);
     protocol::Reply ask(QSerialPort &port, const QByteArray &request);
 
     QTemporaryDir m_dir;
@@ -81,13 +90,21 @@ void TestCli::cleanup()
     m_sim.reset();
 }
 
-Run TestCli::cli(QStringList args, const std::function<void(const QByteArray &)> &onOutput)
+Run TestCli::cli(QStringList args, const std::function<void(const QByteArray &)> &onOutput,
+                 Sink sink)
 {
     if (!args.contains(QLatin1String("--margin")))
         args.prepend(QStringLiteral("--margin=") + patientMargin);
     QProcess process;
+    QProcess reader;
+    if (sink == Sink::Full)
+        process.setStandardOutputFile(QStringLiteral("/dev/full"));
+    if (sink == Sink::Closed)
+        process.setStandardOutputProcess(&reader);
     process.start(QStringLiteral(QUORVEL_CLI_PROGRAM),
                   QStringList{QStringLiteral("-p"), m_sim->portName()} + args);
+    if (sink == Sink::Closed)
+        reader.start(QStringLiteral("head"), {QStringLiteral("-c1")});
     Run run;
     // A real event loop, so that the module in this process answers at once.
     QEventLoop loop;
@@ -162,6 +179,8 @@ void TestCli::provisionThenReadBackAsTheWindow()
         const QJsonObject report = QJsonDocument::fromJson(run.out).object();
         for (const char *key : {"set_serial", "record", "set_address", "set_baud", "status"})
             QCOMPARE(report.value(QLatin1String(key)).toString(), QStringLiteral("ok"));
+        QCOMPARE(report.value(QLatin1String("start")).toString(), start);
+        QCOMPARE(report.value(QLatin1String("start_verified")), QJsonValue(false));
         QCOMPARE(report.value(QLatin1String("speed")).toInt(), 19200);
         QCOMPARE(report.value(QLatin1String("address")).toInt(), 17);
         if (round > 0)
@@ -192,26 +211,29 @@ void TestCli::provisionThenReadBackAsTheWindow()
 
 void TestCli::scan_data()
 {
-    // A bus of modules by address; one may be silent and one answer long after its wait.
+    // A bus of modules by address, each answering this late (-1: not at all); the scan covers
+    // 1-12 and waits the test's patient margin of 500 ms an address.
     QTest::addColumn<QList<int>>("addresses");
-    QTest::addColumn<int>("silent");
-    QTest::addColumn<int>("late");
+    QTest::addColumn<QList<int>>("lateMs");
     QTest::addColumn<QStringList>("found");
     QTest::addColumn<int>("exit");
     QTest::addColumn<QByteArray>("probed"); // probe through address 0, with no -a
     QTest::newRow("three modules, one silent, one late")
-        << QList<int>{1, 2, 5} << 5 << 2 << QStringList{"1 ok", "2 late"} << 0
+        << QList<int>{1, 2, 5} << QList<int>{0, 2500, -1} << QStringList{"1 ok", "2 late"} << 0
         << QByteArray("speed 9600 address 1\n");
-    QTest::newRow("two modules on one address collide")
-        << QList<int>{3, 3, 4} << 0 << 0 << QStringList{"3 damaged reply", "4 ok"} << 1
-        << QByteArray();
+    QTest::newRow("two modules on one address collide, one at the range's end")
+        << QList<int>{3, 3, 4, 12} << QList<int>{0, 0, 0, 0}
+        << QStringList{"12 ok", "3 damaged reply", "4 ok"} << 1 << QByteArray();
+    // Beyond its wait and with no address after it to wait on, the reply comes too late.
+    QTest::newRow("late within the wait is found, beyond it at the end is not")
+        << QList<int>{3, 12} << QList<int>{200, 2500} << QStringList{"3 ok"} << 0
+        << QByteArray("speed 9600 address 3\n");
 }
 
 void TestCli::scan()
 {
     QFETCH(QList<int>, addresses);
-    QFETCH(int, silent);
-    QFETCH(int, late);
+    QFETCH(QList<int>, lateMs);
     QFETCH(QStringList, found);
     QFETCH(int, exit);
     QFETCH(QByteArray, probed);
@@ -220,8 +242,8 @@ void TestCli::scan()
             i == 0 ? m_sim->station(0) : m_sim->addModule(modsim::Module(quint32(i)));
         station.module.setAddress(quint8(addresses.at(i)));
         station.module.setTemperature(qint16(200 + 10 * i)); // same-address replies differ
-        station.silent = addresses.at(i) == silent;
-        station.lateMs = addresses.at(i) == late ? 2500 : 0;
+        station.silent = lateMs.at(i) < 0;
+        station.lateMs = qMax(0, lateMs.at(i));
     }
     const Run run = cli({"-b", "9600", "--json", "scan", "--addresses", "1-12"});
     QCOMPARE(run.exit, exit);
@@ -241,6 +263,166 @@ void TestCli::scan()
     QCOMPARE(probe.out, probed);
     if (probed.isEmpty())
         QVERIFY2(probe.err.contains("several modules"), probe.err.constData());
+}
+
+void TestCli::reports_data()
+{
+    // A line of modules at 9600 bit/s (the first is SHT3X 240517103001 at -5.5 °C, 55 %RH),
+    // perhaps forgetting every write it acknowledges; the command; what it ends with: its exit
+    // status, its last line (JSON: each key, "*" for a value that varies) and part of its
+    // message.
+    QTest::addColumn<QList<int>>("addresses");
+    QTest::addColumn<bool>("forgetful");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exit");
+    QTest::addColumn<QByteArray>("last");
+    QTest::addColumn<QByteArray>("message");
+    const QString start = QDateTime::currentDateTime().addDays(1).toString(
+        QString::fromLatin1(frames::startTimeFormat));
+    const QList<int> alone{1};
+    const QList<int> bus{17, 3};
+
+    QTest::newRow("info") << alone << false << QStringList{"-b", "9600", "--json", "info"} << 0
+                          << QByteArray(R"({"port":"*","speed":9600,"address":1,"type":"SHT3X",)"
+                                        R"("serial":"240517103001","status":"ok"})")
+                          << QByteArray();
+    QTest::newRow("info asked of an address the module has not")
+        << alone << false << QStringList{"-b", "9600", "-a", "5", "--json", "info"} << 1
+        << QByteArray(R"({"port":"*","speed":9600,"address":1,"status":"other module"})")
+        << QByteArray("has address 1, not 5 (-a): nothing was read");
+    QTest::newRow("info on a bus, whose logger replies merge")
+        << bus << false << QStringList{"-b", "9600", "-a", "17", "--json", "info"} << 1
+        << QByteArray(R"({"port":"*","speed":9600,"address":null,"status":"several modules"})")
+        << QByteArray("reads in logger frames");
+    QTest::newRow("recording read on a bus")
+        << bus << false << QStringList{"-b", "9600", "-a", "17", "record"} << 1 << QByteArray()
+        << QByteArray("several modules");
+    QTest::newRow("recording read")
+        << alone << false << QStringList{"-b", "9600", "-a", "1", "--json", "record"} << 0
+        << QByteArray(R"({"port":"*","speed":9600,"address":1,"mode":"after-setup",)"
+                      R"("interval":"1min","interval_s":60,"status":"ok"})")
+        << QByteArray();
+    QTest::newRow("recording write: the start time cannot be read back")
+        << alone << false << QStringList{"-b",     "9600",    "--json", "record",     "--mode",
+                                         "timing", "--start", start,    "--interval", "2min"}
+        << 0
+        << QStringLiteral(R"({"port":"*","speed":9600,"address":1,"mode":"timing",)"
+                          R"("interval":"2min","interval_s":120,"start":"%1",)"
+                          R"("start_verified":false,"status":"ok"})")
+               .arg(start)
+               .toUtf8()
+        << QByteArray();
+    QTest::newRow("recording write, as text")
+        << alone << false
+        << QStringList{"-b", "9600", "record", "--mode", "monitor", "--start", start} << 0
+        << QStringLiteral("speed 9600 address 1: mode monitor interval 1min read back and "
+                          "verified; start %1 sent but cannot be read back")
+               .arg(start)
+               .toUtf8()
+        << QByteArray();
+    QTest::newRow("reading") << alone << false
+                             << QStringList{"-b", "9600", "-a", "1", "--json", "read"} << 0
+                             << QByteArray(
+                                    R"({"port":"*","speed":9600,"address":1,"time_utc":"*",)"
+                                    R"("temperature_C":-5.5,"humidity_pct":55,"dew_point_C":"*",)"
+                                    R"("wet_bulb_C":null,"status":"ok"})")
+                             << QByteArray();
+    QTest::newRow("reading from an address nobody has")
+        << alone << false << QStringList{"-b", "9600", "-a", "5", "--json", "read"} << 1
+        << QByteArray(R"({"port":"*","speed":9600,"address":null,"time_utc":"*",)"
+                      R"("temperature_C":null,"humidity_pct":null,"dew_point_C":null,)"
+                      R"("wet_bulb_C":null,"status":"no reply"})")
+        << QByteArray("no reply to the measurement request");
+    QTest::newRow("serial number")
+        << alone << false
+        << QStringList{"-b", "9600", "--json", "set-serial", "240517103001", "--type", "sht2x"} << 0
+        << QByteArray(R"({"port":"*","speed":9600,"address":1,"type":"SHT2X",)"
+                      R"("serial":"1805110a1e01","serial_written":"240517103001","status":"ok"})")
+        << QByteArray();
+
+    // Acknowledged and forgotten: each read-back differs in one thing only.
+    QTest::newRow("address forgotten")
+        << alone << true << QStringList{"-b", "9600", "--json", "set-address", "9"} << 1
+        << QByteArray(R"({"port":"*","speed":9600,"address":1,"status":"read back 1"})")
+        << QByteArray("reads back address 1, not 9");
+    QTest::newRow("line speed forgotten")
+        << alone << true << QStringList{"-b", "9600", "--json", "set-baud", "19200"} << 1
+        << QByteArray(R"({"port":"*","speed":9600,"address":1,"status":"still at 9600"})")
+        << QByteArray("still answers at 9600 bit/s, not at 19200");
+    QTest::newRow("serial number forgotten, type the same")
+        << alone << true << QStringList{"-b", "9600", "set-serial", "111111111111"} << 1
+        << QByteArray() << QByteArray("not SHT3X serial 0b0b0b0b0b0b");
+    // 360523164801 is stored as the bytes the module already reports: 240517103001.
+    QTest::newRow("type forgotten, serial number the same")
+        << alone << true
+        << QStringList{"-b", "9600", "set-serial", "360523164801", "--type", "sht2x"} << 1
+        << QByteArray() << QByteArray("not SHT2X serial 240517103001");
+    QTest::newRow("interval forgotten, mode the same")
+        << alone << true << QStringList{"-b", "9600", "--json", "record", "--interval", "5s"} << 1
+        << QByteArray(
+               R"({"port":"*","speed":9600,"address":1,"status":"read back after-setup 1min"})")
+        << QByteArray("not after-setup 5s");
+    QTest::newRow("mode forgotten, interval the same")
+        << alone << true
+        << QStringList{"-b", "9600", "record", "--mode", "monitor", "--interval", "1min"} << 1
+        << QByteArray() << QByteArray("not monitor 1min");
+    QTest::newRow("provision stops at the first step read back wrong")
+        << alone << true
+        << QStringList{"-b",   "9600",     "provision",    "--address",  "1", "--baud",
+                       "9600", "--serial", "360523164801", "--interval", "5s"}
+        << 1
+        << QByteArray("speed 9600 address 1 type SHT3X serial 240517103001: set-serial ok, record "
+                      "read back after-setup 1min, set-address not done, set-baud not done")
+        << QByteArray("not after-setup 5s");
+}
+
+void TestCli::reports()
+{
+    QFETCH(QList<int>, addresses);
+    QFETCH(bool, forgetful);
+    QFETCH(QStringList, args);
+    QFETCH(int, exit);
+    QFETCH(QByteArray, last);
+    QFETCH(QByteArray, message);
+    m_sim->module().setAddress(quint8(addresses.first()));
+    for (int i = 1; i < addresses.size(); ++i)
+        m_sim->addModule(modsim::Module(quint32(i))).module.setAddress(quint8(addresses.at(i)));
+    m_sim->faults().forgetWrites = forgetful;
+
+    const Run run = cli(args);
+    QVERIFY2(run.exit == exit, run.err.constData());
+    if (!message.isEmpty())
+        QVERIFY2(run.err.contains(message), run.err.constData());
+    QByteArray got = run.out.trimmed();
+    got = got.mid(got.lastIndexOf('\n') + 1);
+    if (last.startsWith('{')) {
+        const QJsonObject expected = QJsonDocument::fromJson(last).object();
+        QVERIFY2(!expected.isEmpty(), last.constData());
+        QJsonObject object = QJsonDocument::fromJson(got).object();
+        for (auto it = expected.begin(); it != expected.end(); ++it) {
+            if (it.value() == QJsonValue(QStringLiteral("*")) && object.contains(it.key()))
+                object.insert(it.key(), it.value());
+        }
+        got = QJsonDocument(object).toJson(QJsonDocument::Compact);
+        last = QJsonDocument(expected).toJson(QJsonDocument::Compact);
+    }
+    QCOMPARE(got, last);
+}
+
+void TestCli::unwritableOutputFails_data()
+{
+    QTest::addColumn<int>("sink");
+    QTest::newRow("full disk") << int(Sink::Full);
+    QTest::newRow("closed pipe") << int(Sink::Closed);
+}
+
+void TestCli::unwritableOutputFails()
+{
+    QFETCH(int, sink);
+    const Run run =
+        cli({"-b", "9600", "-a", "1", "read", "-n", "3", "-i", "0.5", "--csv"}, {}, Sink(sink));
+    QCOMPARE(run.exit, 4);
+    QVERIFY2(run.err.contains("cannot write the results to standard output"), run.err.constData());
 }
 
 void TestCli::usageErrorSendsNothing_data()
@@ -320,23 +502,6 @@ void TestCli::csvIsTheMonitorsFormat()
     python.closeWriteChannel();
     QVERIFY(python.waitForFinished(runTimeoutMs));
     QCOMPARE(python.readAllStandardOutput(), samples::csv::header() + row.repeated(3));
-}
-
-void TestCli::silentAddressWait_data()
-{
-    // What a scan spends on an empty address: the request's 8 characters, 3.5 characters of
-    // silence, the reply's first character, and the 30 ms margin.
-    QTest::addColumn<int>("speed");
-    QTest::addColumn<qint64>("micros");
-    QTest::newRow("1200") << 1200 << qint64(66666 + 29166 + 8333 + 30000);
-    QTest::newRow("115200, silence fixed at 1750 us") << 115200 << qint64(694 + 1750 + 86 + 30000);
-}
-
-void TestCli::silentAddressWait()
-{
-    QFETCH(int, speed);
-    QFETCH(qint64, micros);
-    QCOMPARE(qint64(cli::silentAddressWait(speed, cli::defaultMargin).count()), micros);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

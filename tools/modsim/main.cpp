@@ -207,6 +207,8 @@ int main(int argc, char *argv[])
            QStringLiteral("Answer Modbus requests with this exception code."),
            QStringLiteral("code"));
     option(QStringLiteral("silent"), QStringLiteral("Answer nothing."));
+    option(QStringLiteral("forget-writes"),
+           QStringLiteral("Acknowledge every write, then keep nothing of it."));
     option(QStringLiteral("vanish-after"),
            QStringLiteral("Close the port after this long, as a pulled adapter."),
            QStringLiteral("s"));
@@ -284,6 +286,7 @@ int main(int argc, char *argv[])
     if (parser.isSet(QStringLiteral("exception")))
         faults.exceptionCode = intOption(parser, QStringLiteral("exception"), 1, 255);
     faults.silent = parser.isSet(QStringLiteral("silent"));
+    faults.forgetWrites = parser.isSet(QStringLiteral("forget-writes"));
     faults.honourLineSpeed = !parser.isSet(QStringLiteral("no-speed-check"));
     faults.realisticTiming = parser.isSet(QStringLiteral("realistic-timing"));
 

@@ -169,6 +169,13 @@ bool Module::isModbusRequest(const QByteArray &request)
     return request.size() == modbusRequestSize && !isLoggerOpen(request, 0);
 }
 
+bool Module::isWrite(const QByteArray &request)
+{
+    if (isModbusRequest(request))
+        return byteAt(request, 1) == frames::functionWriteSingle;
+    return request.size() > loggerRequestSizes.front();
+}
+
 QByteArray Module::exceptionReply(const QByteArray &request, quint8 code)
 {
     QByteArray reply;

@@ -45,6 +45,9 @@ public:
     // The Modbus exception reply to `request`: its address, function | 0x80, the code, CRC.
     static QByteArray exceptionReply(const QByteArray &request, quint8 code);
     static bool isModbusRequest(const QByteArray &request);
+    // A request that changes what the module keeps: a Modbus single-register write, or a
+    // logger frame longer than the two reads.
+    static bool isWrite(const QByteArray &request);
 
     quint8 address() const { return m_address; }
     void setAddress(quint8 address) { m_address = address; }

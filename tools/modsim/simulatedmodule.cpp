@@ -179,10 +179,15 @@ void SimulatedModule::answer(const QByteArray &request)
         const bool addressed = Module::isModbusRequest(request) &&
                                (quint8(request.at(0)) == frames::broadcastAddress ||
                                 quint8(request.at(0)) == module.address());
-        const QByteArray reply =
-            m_faults.exceptionCode != 0 && addressed
-                ? Module::exceptionReply(request, quint8(m_faults.exceptionCode))
-                : module.handle(request);
+        QByteArray reply;
+        if (m_faults.exceptionCode != 0 && addressed) {
+            reply = Module::exceptionReply(request, quint8(m_faults.exceptionCode));
+        } else if (m_faults.forgetWrites && Module::isWrite(request)) {
+            Module forgetful = module;
+            reply = forgetful.handle(request);
+        } else {
+            reply = module.handle(request);
+        }
         if (!reply.isEmpty())
             transmissions.append({qMax(0, m_faults.lateMs) + qMax(0, station.lateMs), reply});
     }

@@ -28,6 +28,7 @@ struct Faults
     int lateMs = 0;        // every reply held back this long
     int exceptionCode = 0; // non-zero: Modbus requests to the module get this exception, unheeded
     bool silent = false;   // nothing is answered
+    bool forgetWrites = false; // writes are acknowledged as usual, and then nothing is kept
     // Stay silent while the far side's line speed differs from the module's, as a real module
     // hears only garbage then.
     bool honourLineSpeed = true;
