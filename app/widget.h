@@ -41,6 +41,9 @@ signals:
     void bytesDiscarded(qint64 count);
     void pollingChanged(bool polling);
     void portOpened(const QString &portName, qint32 speed);
+    // The link stands at `speed`: the operator's choice, the probe's find, or the new speed the
+    // module acknowledged. Not emitted for a probe step, which may yet prove wrong.
+    void linkEstablished(const QString &portName, qint32 speed);
     void portClosed();
     void portLost(const QString &portName);
     // The lost port came back and was reopened without the operator's help.

@@ -27,17 +27,25 @@ void Widget::PushButtonLinkSlot()
     SerialportSettingDialog dialog;
     if (dialog.exec() != QDialog::Accepted)
         return;
-    if (UartData.BaudRate != 0)
-        openSerialLink();
-    else
+    if (UartData.BaudRate == 0) {
         AUTOUartInit();
+        return;
+    }
+    openSerialLink();
+    if (serialPort->isOpen())
+        emit linkEstablished(UartData.PortName, UartData.BaudRate);
 }
 
 void Widget::openSerialLink()
 {
-    openPort();
-    if (!UartData.ReopenFlag)
+    const bool opened = openPort();
+    if (!UartData.ReopenFlag) {
         PushButtonAddressReadSlot();
+        return;
+    }
+    // Only the completion of an acknowledged line-speed change reopens with the flag set.
+    if (opened)
+        emit linkEstablished(UartData.PortName, UartData.BaudRate);
 }
 
 bool Widget::openPort()
@@ -67,7 +75,7 @@ void Widget::setUpReconnect()
             return reopenLostPort(portName, speed, resumePolling);
         },
         this);
-    connect(this, &Widget::portOpened, reconnector, &Reconnector::noteOpened);
+    connect(this, &Widget::linkEstablished, reconnector, &Reconnector::noteEstablished);
     connect(this, &Widget::pollingChanged, reconnector, &Reconnector::notePolling);
     connect(this, &Widget::portLost, reconnector, &Reconnector::noteLost);
     connect(this, &Widget::portClosed, reconnector, &Reconnector::cancel);
@@ -81,6 +89,7 @@ bool Widget::reopenLostPort(const QString &portName, qint32 speed, bool resumePo
     // earn the operator a "Communication error!" for a link that works.
     if (!openPort())
         return false;
+    emit linkEstablished(portName, speed);
     emit portReconnected(portName, speed);
     if (resumePolling && ui->pushButtonRead->text() == tr("Read"))
         PushButtonReadSlot();
@@ -97,6 +106,8 @@ void Widget::AUTOUartInit()
         // Selected through the speed table rather than by text, so a translated entry matches.
         if (const auto code = protocol::baudCodeOfSpeed(UartData.BaudRate))
             ui->comboBoxBaudRate->setCurrentIndex(*code - 1);
+        // Before the box: a port lost while it is open comes back at this speed.
+        emit linkEstablished(UartData.PortName, UartData.BaudRate);
         showMessage(tr("Succeed"), tr("The device baud rate is:") +
                                        QString::number(UartData.BaudRate) + QLatin1Char('!'));
         return;
@@ -141,6 +152,9 @@ void Widget::dropLostPort()
     responseTimer->stop();
     settingResponseTimer->stop();
     autoBaudTimer->stop();
+    // Acknowledged, lost before the reopen: the module listens at the new speed already.
+    if (UartData.ReopenFlag && UartData.ResponseFlag)
+        emit linkEstablished(serialPort->portName(), UartData.BaudRate);
     UartData.ReopenFlag = false;
     emit portLost(serialPort->portName());
     if (wasPolling)

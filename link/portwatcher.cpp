@@ -61,7 +61,46 @@ QHash<QString, QString> byIdNames()
     return names;
 }
 
+QList<PortEntry> enumerateSerialPorts()
+{
+    QList<PortEntry> ports;
+    const auto infos = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : infos) {
+        PortEntry port;
+        port.name = info.portName();
+        port.location = info.systemLocation();
+        port.description = info.description();
+        port.manufacturer = info.manufacturer();
+        port.serialNumber = info.serialNumber();
+        port.hasUsbIds = info.hasVendorIdentifier() && info.hasProductIdentifier();
+        port.vendorId = info.vendorIdentifier();
+        port.productId = info.productIdentifier();
+        ports << port;
+    }
+    return ports;
+}
+
+PortWatcher::SystemPorts &systemPortsSource()
+{
+    static PortWatcher::SystemPorts source;
+    return source;
+}
+
 } // namespace
+
+AdapterMatch compareAdapters(const PortEntry &known, const PortEntry &found)
+{
+    if (!known.hasIdentity())
+        return AdapterMatch::Same;
+    if (!known.byIdPath.isEmpty() && !found.byIdPath.isEmpty())
+        return known.byIdPath == found.byIdPath ? AdapterMatch::Same : AdapterMatch::Different;
+    if (known.hasUsbIds && found.hasUsbIds) {
+        const bool same = known.vendorId == found.vendorId && known.productId == found.productId &&
+                          known.serialNumber == found.serialNumber;
+        return same ? AdapterMatch::Same : AdapterMatch::Different;
+    }
+    return AdapterMatch::Unknown;
+}
 
 #ifdef Q_OS_WIN
 // Windows announces serial ports that come and go to every top-level window.
@@ -146,23 +185,19 @@ QByteArray PortWatcher::fingerprint() const
     return print;
 }
 
+void PortWatcher::setSystemPorts(SystemPorts source)
+{
+    systemPortsSource() = std::move(source);
+}
+
 QList<PortEntry> PortWatcher::scan(const QStringList &extraPaths)
 {
     const QHash<QString, QString> byId = byIdNames();
-    QList<PortEntry> ports;
-    const auto infos = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : infos) {
-        PortEntry port;
-        port.name = info.portName();
-        port.location = info.systemLocation();
-        port.description = info.description();
-        port.manufacturer = info.manufacturer();
-        port.serialNumber = info.serialNumber();
-        port.hasUsbIds = info.hasVendorIdentifier() && info.hasProductIdentifier();
-        port.vendorId = info.vendorIdentifier();
-        port.productId = info.productIdentifier();
-        port.byIdPath = byId.value(port.location);
-        ports << port;
+    const SystemPorts &source = systemPortsSource();
+    QList<PortEntry> ports = source ? source() : enumerateSerialPorts();
+    for (PortEntry &port : ports) {
+        if (port.byIdPath.isEmpty())
+            port.byIdPath = byId.value(port.location);
     }
     for (const QString &path : extraPaths) {
         const QFileInfo file(path);

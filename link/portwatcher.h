@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class QTimer;
@@ -26,7 +27,17 @@ struct PortEntry
     quint16 productId = 0;
     bool hasUsbIds = false;
     QString byIdPath; // Linux: the adapter's stable /dev/serial/by-id/ name
+
+    // Something tells this adapter from another of its kind. A pseudo-terminal or a network
+    // port has nothing but its name.
+    bool hasIdentity() const { return hasUsbIds || !byIdPath.isEmpty(); }
 };
+
+enum class AdapterMatch { Same, Different, Unknown };
+// Whether `found` is the adapter `known` was: by the by-id name where both have one (it tells
+// the interfaces of a multi-port adapter apart), else by VID:PID and serial number. Unknown
+// while `found` shows nothing to compare yet; a `known` port without identity is its name.
+AdapterMatch compareAdapters(const PortEntry &known, const PortEntry &found);
 
 // Follows the machine's serial ports while it runs: the system's list, plus device paths that
 // list never shows (symbolic links, pseudo-terminals) for as long as they exist.
@@ -51,6 +62,10 @@ public:
 
     // The full enumeration behind ports().
     static QList<PortEntry> scan(const QStringList &extraPaths = {});
+    // Replaces the system's own list of ports (what identifies each adapter included), so
+    // that tests can present adapters of their choosing; an empty function restores it.
+    using SystemPorts = std::function<QList<PortEntry>()>;
+    static void setSystemPorts(SystemPorts source);
     // What the cheap check compares from one period to the next.
     QByteArray fingerprint() const;
     // The device node a port name stands for ("ttyUSB0" is /dev/ttyUSB0; a path is itself).

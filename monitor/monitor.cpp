@@ -1,6 +1,7 @@
 #include "monitor/monitor.h"
 
 #include "app/widget.h"
+#include "monitor/chartplugin.h"
 #include "monitor/linkmonitor.h"
 #include "monitor/monitorwindow.h"
 
@@ -25,7 +26,7 @@ Monitor::~Monitor() = default;
 void Monitor::showWindow()
 {
     if (!m_window)
-        m_window = std::make_unique<MonitorWindow>(m_link);
+        m_window = std::make_unique<MonitorWindow>(m_link, trendCharts());
     // A minimised window would stay an icon when merely shown again.
     m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
     m_window->show();

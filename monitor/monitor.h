@@ -12,8 +12,8 @@ class LinkMonitor;
 class MonitorWindow;
 
 // The monitor of one main window: records what the window reports about the line from the
-// moment it is made, and shows the monitor window when the operator asks for it. The window,
-// with the chart, is built on the first request and raised by later ones.
+// moment it is made, and shows the monitor window when the operator asks for it. The window is
+// built on the first request, with the chart from its plugin, and raised by later ones.
 class Monitor : public QObject
 {
     Q_OBJECT

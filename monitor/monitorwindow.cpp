@@ -2,6 +2,7 @@
 
 #include "monitor/linkmonitor.h"
 #include "monitor/statisticsmodel.h"
+#include "monitor/trendchart.h"
 #include "samples/csv.h"
 #include "ui_monitorwindow.h"
 
@@ -10,9 +11,11 @@
 #include <QDateTime>
 #include <QDir>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLocale>
 #include <QMessageBox>
 #include <QSaveFile>
+#include <QVBoxLayout>
 
 #include <chrono>
 
@@ -39,36 +42,14 @@ QString duration(qint64 ms)
 }
 } // namespace
 
-MonitorWindow::MonitorWindow(LinkMonitor *link, QWidget *parent)
+MonitorWindow::MonitorWindow(LinkMonitor *link, TrendChartPlugin *charts, QWidget *parent)
     : QWidget(parent), ui(new Ui::MonitorWindow), m_link(link),
       m_statistics(new StatisticsModel(link, this)), m_directory(QDir::homePath())
 {
     ui->setupUi(this);
     // The main window's end ends the program; this one is not asked.
     setAttribute(Qt::WA_QuitOnClose, false);
-
-    ui->trendView->setSeries(&link->series());
-    const std::array<std::pair<QPushButton *, std::chrono::seconds>, 5> spans{{
-        {ui->pushButtonSpan10min, 10min},
-        {ui->pushButtonSpan1h, 1h},
-        {ui->pushButtonSpan8h, 8h},
-        {ui->pushButtonSpan24h, 24h},
-        {ui->pushButtonSpanAll, 0s}, // the whole run
-    }};
-    auto *spanGroup = new QButtonGroup(this);
-    for (const auto &[button, span] : spans) {
-        spanGroup->addButton(button);
-        const int seconds = int(span.count());
-        connect(button, &QPushButton::clicked, this,
-                [this, seconds] { ui->trendView->setSpan(seconds); });
-    }
-    ui->trendView->setSpan(int(spans.front().second.count()));
-    connect(ui->pushButtonFollow, &QPushButton::clicked, this, [this] {
-        ui->trendView->follow();
-        ui->pushButtonFollow->setChecked(true);
-    });
-    connect(ui->trendView, &TrendView::followingChanged, ui->pushButtonFollow,
-            &QPushButton::setChecked);
+    placeTrend(charts);
 
     ui->tableStatistics->setModel(m_statistics);
     ui->tableStatistics->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
@@ -93,6 +74,49 @@ MonitorWindow::~MonitorWindow()
     delete ui;
 }
 
+void MonitorWindow::placeTrend(TrendChartPlugin *charts)
+{
+    auto *layout = new QVBoxLayout(ui->trendPlace);
+    layout->setContentsMargins(0, 0, 0, 0);
+    if (!charts) {
+        auto *missing = new QLabel(tr("The trend chart cannot be shown: its plugin is missing or "
+                                      "does not load. Reinstalling Quorvel brings it back. The "
+                                      "statistics and the measurement file work without it."),
+                                   ui->trendPlace);
+        missing->setObjectName(QStringLiteral("labelTrendMissing"));
+        missing->setAlignment(Qt::AlignCenter);
+        missing->setWordWrap(true);
+        layout->addWidget(missing);
+        for (QPushButton *button : ui->tabTrend->findChildren<QPushButton *>())
+            button->setEnabled(false);
+        return;
+    }
+    m_trend = charts->createChart(ui->trendPlace);
+    layout->addWidget(m_trend->widget());
+    m_trend->setSeries(&m_link->series());
+    const std::array<std::pair<QPushButton *, std::chrono::seconds>, 5> spans{{
+        {ui->pushButtonSpan10min, 10min},
+        {ui->pushButtonSpan1h, 1h},
+        {ui->pushButtonSpan8h, 8h},
+        {ui->pushButtonSpan24h, 24h},
+        {ui->pushButtonSpanAll, 0s}, // the whole run
+    }};
+    auto *spanGroup = new QButtonGroup(this);
+    for (const auto &[button, span] : spans) {
+        spanGroup->addButton(button);
+        const int seconds = int(span.count());
+        connect(button, &QPushButton::clicked, this,
+                [this, seconds] { m_trend->setSpan(seconds); });
+    }
+    m_trend->setSpan(int(spans.front().second.count()));
+    connect(ui->pushButtonFollow, &QPushButton::clicked, this, [this] {
+        m_trend->follow();
+        ui->pushButtonFollow->setChecked(true);
+    });
+    m_trend->setFollowingHandler(
+        [button = ui->pushButtonFollow](bool following) { button->setChecked(following); });
+}
+
 void MonitorWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
@@ -108,10 +132,12 @@ void MonitorWindow::hideEvent(QHideEvent *event)
 
 void MonitorWindow::refresh()
 {
-    if (ui->tabWidget->currentWidget() == ui->tabTrend)
-        ui->trendView->refresh();
-    else
+    if (ui->tabWidget->currentWidget() == ui->tabTrend) {
+        if (m_trend)
+            m_trend->refresh();
+    } else {
         showStatistics();
+    }
 }
 
 void MonitorWindow::showStatistics()
@@ -149,6 +175,13 @@ void MonitorWindow::saveCsv()
     const QString path = askForFile(tr("Save CSV"));
     if (path.isEmpty())
         return;
+    // The saved file would take the log's name, and the log would go on into the old one.
+    if (m_log.writesTo(path)) {
+        showError(tr("%1 is the file being logged to. Choose another file, or stop logging "
+                     "first.")
+                      .arg(native(path)));
+        return;
+    }
     // Whole or not at all: a failed save leaves an earlier file of that name as it was.
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly)) {
@@ -195,6 +228,11 @@ void MonitorWindow::toggleLog()
                      "It was left untouched; choose another file.")
                       .arg(native(path)));
         break;
+    case samples::LogFile::OpenResult::InUse:
+        showError(tr("%1 is in use by another program, which logs to it. It was left "
+                     "untouched; choose another file.")
+                      .arg(native(path)));
+        break;
     }
     showLogState();
 }
@@ -209,11 +247,16 @@ void MonitorWindow::logSample(const samples::Sample &sample)
         return;
     }
     // The log closed itself, so samples that come while the box is open are not tried again.
-    m_logError = m_log.errorString();
+    m_logError =
+        m_log.pathLost() ? tr("the file was moved, replaced or deleted") : m_log.errorString();
     showLogState();
-    showError(tr("Writing to %1 failed: %2\nLogging has stopped. The samples of this run are "
-                 "still kept and can be saved with Save CSV.")
-                  .arg(native(m_logPath), m_logError));
+    const QString text = tr("Writing to %1 failed: %2\nLogging has stopped. The samples of this "
+                            "run are still kept and can be saved with Save CSV.")
+                             .arg(native(m_logPath), m_logError);
+    // The sample may come from the middle of the link monitor's bookkeeping (a poll given up
+    // for the next one): the box's event loop must not run until that is done.
+    QMetaObject::invokeMethod(
+        this, [this, text] { showError(text); }, Qt::QueuedConnection);
 }
 
 void MonitorWindow::showLogState()

@@ -20,16 +20,19 @@ namespace monitor {
 
 class LinkMonitor;
 class StatisticsModel;
+class TrendChart;
+class TrendChartPlugin;
 
 // The monitor window: the trend chart and the link statistics of what a LinkMonitor recorded
 // since the start of the run, and the measurement file (Save CSV, Log to file). Closing it
-// only hides it, so that a log goes on.
+// only hides it, so that a log goes on. Without the chart plugin (null), the trend tab says so
+// and the rest works.
 class MonitorWindow : public QWidget
 {
     Q_OBJECT
 
 public:
-    explicit MonitorWindow(LinkMonitor *link, QWidget *parent = nullptr);
+    MonitorWindow(LinkMonitor *link, TrendChartPlugin *charts, QWidget *parent = nullptr);
     ~MonitorWindow() override;
 
 protected:
@@ -37,6 +40,7 @@ protected:
     void hideEvent(QHideEvent *event) override;
 
 private:
+    void placeTrend(TrendChartPlugin *charts);
     void refresh();
     void showStatistics();
     void saveCsv();
@@ -49,6 +53,7 @@ private:
     Ui::MonitorWindow *ui;
     LinkMonitor *m_link;
     StatisticsModel *m_statistics;
+    TrendChart *m_trend = nullptr; // owned by its widget
     QTimer m_redraw;
     samples::LogFile m_log;
     QString m_logPath;  // the last log, also once it stopped

@@ -18,11 +18,30 @@ quint8 valuesOf(const Sample &sample, Values &values)
     return sample.hasWetBulb ? quint8(threeValues | (1u << SampleSeries::WetBulb)) : threeValues;
 }
 
-bool breaksBefore(const std::deque<Sample> &samples, std::size_t index)
+// Widens [low, high] of each value present in `present` by the sample's values.
+void include(Values &low, Values &high, quint8 &present, const Sample &sample)
 {
-    return samples[index].isGap() ||
-           (index > 0 && samples[index].msecsSinceEpoch - samples[index - 1].msecsSinceEpoch >
-                             SampleSeries::pauseBreaksLine.count());
+    Values values{};
+    const quint8 has = valuesOf(sample, values);
+    for (int v = 0; v < SampleSeries::ValueCount; ++v) {
+        if (!(has & (1u << v)))
+            continue;
+        const bool first = !(present & (1u << v));
+        low[v] = first ? values[v] : std::min(low[v], values[v]);
+        high[v] = first ? values[v] : std::max(high[v], values[v]);
+    }
+    present |= has;
+}
+
+bool pausedBefore(const std::deque<Sample> &samples, std::size_t index)
+{
+    return index > 0 && samples[index].msecsSinceEpoch - samples[index - 1].msecsSinceEpoch >
+                            SampleSeries::pauseBreaksLine.count();
+}
+
+qint64 middle(const Sample &first, const Sample &last)
+{
+    return first.msecsSinceEpoch + (last.msecsSinceEpoch - first.msecsSinceEpoch) / 2;
 }
 } // namespace
 
@@ -39,23 +58,20 @@ void SampleSeries::append(const Sample &sample)
 {
     const std::size_t index = m_samples.size();
     m_samples.push_back(sample);
-    const bool breaks = breaksBefore(m_samples, index);
-    Values values{};
-    const quint8 present = valuesOf(sample, values);
+    const bool paused = pausedBefore(m_samples, index);
     for (std::size_t level = 0; level < runLengths.size(); ++level) {
         std::deque<Summary> &summaries = m_summaries[level];
-        if (index % runLengths[level] == 0)
+        const std::size_t offset = index % runLengths[level];
+        if (offset == 0)
             summaries.emplace_back();
         Summary &run = summaries.back();
-        for (int v = 0; v < ValueCount; ++v) {
-            if (!(present & (1u << v)))
-                continue;
-            const bool first = !(run.present & (1u << v));
-            run.low[v] = first ? values[v] : std::min(run.low[v], values[v]);
-            run.high[v] = first ? values[v] : std::max(run.high[v], values[v]);
-        }
-        run.present |= present;
-        run.broken = run.broken || breaks;
+        run.pauseInside = run.pauseInside || (offset > 0 && paused);
+        if (sample.isGap())
+            continue;
+        if (!run.present)
+            run.firstAnswered = quint16(offset);
+        run.lastAnswered = quint16(offset);
+        include(run.low, run.high, run.present, sample);
     }
 }
 
@@ -86,6 +102,24 @@ std::size_t SampleSeries::nearest(qint64 msecsSinceEpoch) const
     return toBefore <= toAfter ? after - 1 : after;
 }
 
+SampleSeries::Point SampleSeries::summarise(std::size_t begin, std::size_t end) const
+{
+    Point p;
+    std::size_t firstAnswered = end;
+    std::size_t lastAnswered = end;
+    for (std::size_t i = begin; i < end; ++i) {
+        if (m_samples[i].isGap())
+            continue;
+        firstAnswered = std::min(firstAnswered, i);
+        lastAnswered = i;
+        include(p.low, p.high, p.present, m_samples[i]);
+    }
+    p.msecsSinceEpoch = p.present ? middle(m_samples[firstAnswered], m_samples[lastAnswered])
+                                  : middle(m_samples[begin], m_samples[end - 1]);
+    p.breakBefore = pausedBefore(m_samples, begin);
+    return p;
+}
+
 std::vector<SampleSeries::Point> SampleSeries::points(std::size_t first, std::size_t last,
                                                       std::size_t maxPoints) const
 {
@@ -98,7 +132,7 @@ std::vector<SampleSeries::Point> SampleSeries::points(std::size_t first, std::si
         out.reserve(count);
         for (std::size_t i = first; i < last; ++i) {
             Point p = pointOf(m_samples[i]);
-            p.breakBefore = breaksBefore(m_samples, i);
+            p.breakBefore = m_samples[i].isGap() || pausedBefore(m_samples, i);
             out.push_back(p);
         }
         return out;
@@ -111,22 +145,32 @@ std::vector<SampleSeries::Point> SampleSeries::points(std::size_t first, std::si
     const std::size_t run = runLengths[level];
     const std::deque<Summary> &summaries = m_summaries[level];
     out.reserve((count + run - 1) / run + 1);
-    bool previousBroken = false;
     for (std::size_t j = first / run; j * run < last; ++j) {
         const Summary &summary = summaries[j];
         const std::size_t begin = j * run;
         const std::size_t end = std::min(begin + run, m_samples.size());
+        if (summary.pauseInside) {
+            // Rare enough to go back to the samples: a piece of the run on either side of each
+            // pause, so that no line crosses it and no point sits in it.
+            std::size_t from = begin;
+            for (std::size_t i = begin + 1; i <= end; ++i) {
+                if (i == end || pausedBefore(m_samples, i)) {
+                    out.push_back(summarise(from, i));
+                    from = i;
+                }
+            }
+            continue;
+        }
+        // Gaps inside the run do not break the lines: with the odd poll unanswered nearly every
+        // run has one, and the chart zoomed out would show nothing.
         Point p;
-        // The middle of the run: its samples are spread over the time it covers.
-        p.msecsSinceEpoch =
-            m_samples[begin].msecsSinceEpoch +
-            (m_samples[end - 1].msecsSinceEpoch - m_samples[begin].msecsSinceEpoch) / 2;
         p.low = summary.low;
         p.high = summary.high;
         p.present = summary.present;
-        // A gap inside a run cuts the line on both sides of it.
-        p.breakBefore = summary.broken || previousBroken;
-        previousBroken = summary.broken;
+        p.msecsSinceEpoch = summary.present ? middle(m_samples[begin + summary.firstAnswered],
+                                                     m_samples[begin + summary.lastAnswered])
+                                            : middle(m_samples[begin], m_samples[end - 1]);
+        p.breakBefore = pausedBefore(m_samples, begin);
         out.push_back(p);
     }
     return out;

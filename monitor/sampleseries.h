@@ -50,6 +50,8 @@ public:
 
     // The samples [first, last) as points: each sample itself while they are at most
     // maxPoints, otherwise summaries of the shortest runs that bring them within maxPoints.
+    // A sample without reply breaks the lines; a summary keeps the low and high of the replies
+    // in its run and breaks them only when no sample of the run was answered or polling paused.
     std::vector<Point> points(std::size_t first, std::size_t last, std::size_t maxPoints) const;
 
 private:
@@ -58,10 +60,18 @@ private:
         std::array<qint32, ValueCount> low{};
         std::array<qint32, ValueCount> high{};
         quint8 present = 0;
-        bool broken = false; // a gap or a pause in it or just before it
+        bool pauseInside = false;
+        // The first and last answered samples, counted from the start of the run: a summary is
+        // drawn where its replies are, not in a stretch of its run that had none.
+        quint16 firstAnswered = 0;
+        quint16 lastAnswered = 0;
     };
 
+    // The samples [begin, end) as one point, summarised from the samples themselves.
+    Point summarise(std::size_t begin, std::size_t end) const;
+
     static constexpr std::array<std::size_t, 5> runLengths{16, 64, 256, 1024, 4096};
+    static_assert(runLengths.back() <= 65536, "offsets in a run are 16 bits");
 
     // Deques grow by blocks: no copy of a week of samples when they outgrow their room, and no
     // room held that they do not use.

@@ -41,7 +41,7 @@ constexpr std::array<Trace, 4> traces{{
 // Points drawn per pixel column of the plot over the data kept ready: the visible time and as
 // much again on either side, so that dragging does not run out of data.
 constexpr std::size_t pointsPerColumn = 3;
-// Room above the newest sample while following, as a share of the span.
+// Room right of the clock while following, as a share of the span.
 constexpr double followMargin = 0.02;
 constexpr double shortestAll = 60.0; // seconds shown by "All" for a run that just began
 
@@ -121,7 +121,7 @@ TrendView::TrendView(QWidget *parent) : QWidget(parent), m_plot(new QCustomPlot(
                     toggleTrace(qobject_cast<QCPGraph *>(entry->plottable()));
             });
     connect(m_plot, &QCustomPlot::mouseMove, this, &TrendView::showNearest);
-    placeAtNewest();
+    placeAtNow();
 }
 
 void TrendView::setSeries(const SampleSeries *series)
@@ -148,7 +148,12 @@ void TrendView::refresh()
     if (!m_series || !isVisible() || window()->isMinimized())
         return;
     const bool grown = m_series->size() != m_drawnSamples;
-    if (!grown && !m_stale)
+    // While following, the axis moves with the clock; a move of less than a pixel shows nothing.
+    const double msecsPerColumn =
+        m_plot->xAxis->range().size() * 1000.0 / std::max(m_plot->axisRect()->width(), 1);
+    const bool clockMoved = m_following && double(QDateTime::currentMSecsSinceEpoch() -
+                                                  m_placedAtMsecs) >= msecsPerColumn;
+    if (!grown && !m_stale && !clockMoved)
         return;
     if (grown && !m_following && !m_stale && m_drawnSamples < m_series->size()) {
         // New samples beyond the time the operator is looking at change nothing on screen.
@@ -164,7 +169,7 @@ void TrendView::refresh()
     m_drawnSamples = m_series->size();
     m_stale = false;
     if (m_following)
-        placeAtNewest();
+        placeAtNow();
     rebuild();
     m_plot->replot();
 }
@@ -175,19 +180,27 @@ void TrendView::resizeEvent(QResizeEvent *event)
     m_stale = true; // the number of points drawn follows the width
 }
 
+void TrendView::setFollowingHandler(std::function<void(bool)> handler)
+{
+    m_followingHandler = std::move(handler);
+}
+
 void TrendView::setFollowing(bool following)
 {
     if (m_following == following)
         return;
     m_following = following;
-    emit followingChanged(following);
+    if (m_followingHandler)
+        m_followingHandler(following);
 }
 
-void TrendView::placeAtNewest()
+void TrendView::placeAtNow()
 {
+    m_placedAtMsecs = QDateTime::currentMSecsSinceEpoch();
     const bool empty = !m_series || m_series->empty();
-    const double newest = empty ? double(QDateTime::currentMSecsSinceEpoch()) / 1000.0
-                                : double(m_series->samples().back().msecsSinceEpoch) / 1000.0;
+    // A sample stamped after the clock (the clock was set back) stays in view.
+    const double newest =
+        std::max(m_placedAtMsecs, empty ? 0 : m_series->samples().back().msecsSinceEpoch) / 1000.0;
     double lower = 0;
     double upper = 0;
     if (m_spanSeconds > 0) {
@@ -215,38 +228,53 @@ void TrendView::rebuild()
         return;
     const QCPRange shown = m_plot->xAxis->range();
     const double width = shown.size();
+    const auto columns = std::size_t(std::max(m_plot->axisRect()->width(), 1));
     // One sample past each end, so that the lines run on to the edges of the plot.
     std::size_t first = m_series->lowerBound(qint64((shown.lower - width) * 1000));
     first = first > 0 ? first - 1 : 0;
     const std::size_t last =
         std::min(m_series->lowerBound(qint64((shown.upper + width) * 1000)) + 1, m_series->size());
-    const auto columns = std::size_t(std::max(m_plot->axisRect()->width(), 1));
     const std::vector<SampleSeries::Point> points =
         m_series->points(first, last, pointsPerColumn * columns);
 
     constexpr double gap = std::numeric_limits<double>::quiet_NaN();
+    // A point joined to neither neighbour is a dash a column either side: the chart library
+    // draws nothing for a lone point, and a lone reply between gaps is still a reading.
+    const double dash = width / double(columns);
     std::array<QVector<QCPGraphData>, traces.size()> data;
+    std::array<double, traces.size()> lastKey;
+    lastKey.fill(-std::numeric_limits<double>::infinity());
     Extent left;
     Extent right;
-    double previousKey = -std::numeric_limits<double>::infinity();
-    for (const SampleSeries::Point &p : points) {
-        // Keys must not go back, even if the wall clock did.
-        const double key = std::max(previousKey, double(p.msecsSinceEpoch) / 1000.0);
-        previousKey = key;
+    for (std::size_t k = 0; k < points.size(); ++k) {
+        const SampleSeries::Point &p = points[k];
+        const double key = double(p.msecsSinceEpoch) / 1000.0;
         const bool onScreen = shown.contains(key);
         for (std::size_t i = 0; i < traces.size(); ++i) {
             const SampleSeries::Value v = traces[i].value;
-            QVector<QCPGraphData> &line = data[i];
+            // Keys must not go back, even if the wall clock did.
+            const auto put = [&, i](double at, double value) {
+                lastKey[i] = std::max(lastKey[i], at);
+                data[i].append(QCPGraphData(lastKey[i], value));
+            };
             // NaN is where the chart library breaks a line.
             if (p.breakBefore || !p.has(v))
-                line.append(QCPGraphData(key, gap));
+                put(key, gap);
             if (!p.has(v))
                 continue;
+            const bool joinedBefore = k > 0 && !p.breakBefore && points[k - 1].has(v);
             const double low = p.low[v] / 10.0;
             const double high = p.high[v] / 10.0;
-            line.append(QCPGraphData(key, low));
-            if (high != low)
-                line.append(QCPGraphData(key, high));
+            const bool joinedAfter =
+                k + 1 < points.size() && !points[k + 1].breakBefore && points[k + 1].has(v);
+            if (high == low && !joinedBefore && !joinedAfter) {
+                put(key - dash, low);
+                put(key + dash, low);
+            } else {
+                put(key, low);
+                if (high != low)
+                    put(key, high);
+            }
             if (onScreen && m_graphs[i]->visible()) {
                 Extent &extent = traces[i].rightAxis ? right : left;
                 extent.add(low);

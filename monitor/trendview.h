@@ -1,5 +1,7 @@
 #pragma once
 
+#include "monitor/trendchart.h"
+
 #include <QWidget>
 
 #include <array>
@@ -14,33 +16,30 @@ namespace monitor {
 class SampleSeries;
 
 // The trend chart: temperature, dew point and wet bulb on the left axis in °C, humidity on the
-// right in %RH, local time below. It follows the newest sample until the operator drags or
-// zooms the time axis. Drawing is left to refresh(), which the window calls from a timer, so a
-// reply never waits for the chart. The chart library stays behind this class.
-class TrendView : public QWidget
+// right in %RH, local time below. It follows the clock until the operator drags or zooms the
+// time axis, so that a module gone silent shows as an empty stretch at the right. Drawing is
+// left to refresh(), which the window calls from a timer, so a reply never waits for the chart.
+// The chart library stays behind this class, which the chart plugin alone builds.
+class TrendView : public QWidget, public TrendChart
 {
     Q_OBJECT
 
 public:
     explicit TrendView(QWidget *parent = nullptr);
 
-    void setSeries(const SampleSeries *series);
-    // The time shown, in seconds; 0 shows the whole run. Follows the newest sample again.
-    void setSpan(int seconds);
-    bool isFollowing() const { return m_following; }
-    void follow();
-    // Redraws when samples came or the view changed since the last call.
-    void refresh();
-
-signals:
-    void followingChanged(bool following);
+    QWidget *widget() override { return this; }
+    void setSeries(const SampleSeries *series) override;
+    void setSpan(int seconds) override;
+    void follow() override;
+    void refresh() override;
+    void setFollowingHandler(std::function<void(bool)> handler) override;
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
     void setFollowing(bool following);
-    void placeAtNewest();
+    void placeAtNow();
     void rebuild();
     void onTimeRangeChanged();
     void toggleTrace(QCPGraph *graph);
@@ -54,6 +53,8 @@ private:
     bool m_stale = true;         // redraw at the next refresh even if no sample came
     bool m_placingRange = false; // the range is being set by this class, not by the operator
     std::size_t m_drawnSamples = 0;
+    qint64 m_placedAtMsecs = 0; // the clock when the time axis was last placed
+    std::function<void(bool)> m_followingHandler;
 };
 
 } // namespace monitor

@@ -18,9 +18,10 @@ constexpr int highestAddress = 247;
 
 void Widget::writeRequest(protocol::RequestKind kind, const QByteArray &frame)
 {
-    // The result is not examined: a request lost with the port shows as a missing reply.
-    serialPort->write(frame);
-    emit requestSent(kind, frame);
+    // A request lost with the port shows as a missing reply; one that never reached an open
+    // port (Read before Link) was not sent at all, and listeners must not count it.
+    if (serialPort->write(frame) == frame.size())
+        emit requestSent(kind, frame);
 }
 
 void Widget::sendModbusRequest(protocol::RequestKind kind, const QByteArray &frame)

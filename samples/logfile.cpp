@@ -2,16 +2,21 @@
 
 #include "samples/csv.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <system_error>
+#include <utility>
 
 #ifdef Q_OS_WIN
 #include <io.h>
 #include <windows.h>
 #else
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -25,25 +30,87 @@ QString systemError(int code)
 {
     return QString::fromStdString(std::generic_category().message(code));
 }
+
+// Which file a handle or a path leads to: device and inode, or volume and file index.
+using FileIdentity = std::pair<quint64, quint64>;
+
+#ifdef Q_OS_WIN
+HANDLE osHandle(const QFile &file)
+{
+    return HANDLE(_get_osfhandle(file.handle()));
+}
+
+std::optional<FileIdentity> identityOf(HANDLE handle)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info))
+        return std::nullopt;
+    return FileIdentity{info.dwVolumeSerialNumber,
+                        quint64(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
+}
+
+std::optional<FileIdentity> identityOf(const QFile &file)
+{
+    return identityOf(osHandle(file));
+}
+
+std::optional<FileIdentity> identityOf(const QString &path)
+{
+    // No access asked for: this opens even a file another program holds without sharing.
+    const HANDLE handle =
+        CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()), 0,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    const auto identity = identityOf(handle);
+    CloseHandle(handle);
+    return identity;
+}
+#else
+std::optional<FileIdentity> identityOf(const QFile &file)
+{
+    struct stat status;
+    if (::fstat(file.handle(), &status) != 0)
+        return std::nullopt;
+    return FileIdentity{quint64(status.st_dev), quint64(status.st_ino)};
+}
+
+std::optional<FileIdentity> identityOf(const QString &path)
+{
+    struct stat status;
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return std::nullopt;
+    return FileIdentity{quint64(status.st_dev), quint64(status.st_ino)};
+}
+#endif
 } // namespace
 
 LogFile::OpenResult LogFile::open(const QString &path)
 {
     close();
     m_error.clear();
+    m_pathLost = false;
     m_rows = 0;
     m_size = 0;
     const bool existed = QFileInfo::exists(path);
     m_file.setFileName(path);
     // Unbuffered: each write below is one system call, and nothing waits in a buffer of ours.
-    if (!m_file.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+    // Append: should a writer that ignores the lock add to the file, our rows still go after
+    // its bytes rather than over them.
+    if (!m_file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered)) {
         m_error = m_file.errorString();
         return OpenResult::Failed;
+    }
+    if (!lock()) {
+        m_file.close();
+        m_error = QStringLiteral("in use by another program");
+        return OpenResult::InUse;
     }
 
     const QByteArray header = csv::header();
     const qint64 size = m_file.size();
-    const QByteArray head = m_file.read(header.size());
+    const QByteArray head = m_file.seek(0) ? m_file.read(header.size()) : QByteArray();
     // A file that holds nothing but the start of the header was torn while it was created.
     const bool tornHeader = head.size() == size && header.startsWith(head);
     if (tornHeader) {
@@ -66,6 +133,12 @@ bool LogFile::append(const QByteArray &row)
 {
     if (!isOpen())
         return false;
+    const auto written = identityOf(m_file);
+    if (!written || written != identityOf(m_file.fileName())) {
+        m_pathLost = true;
+        fail(QStringLiteral("the file was moved, replaced or deleted"));
+        return false;
+    }
     if (!writeDurably(row))
         return false;
     ++m_rows;
@@ -77,8 +150,35 @@ void LogFile::close()
     m_file.close();
 }
 
+bool LogFile::writesTo(const QString &path) const
+{
+    if (!isOpen())
+        return false;
+    const auto written = identityOf(m_file);
+    return written && written == identityOf(path);
+}
+
+bool LogFile::lock()
+{
+#ifdef Q_OS_WIN
+    // Windows locks keep other programs from reading the locked bytes, so the lock is on one
+    // byte far past any log's end: viewers can still read the rows, a second log cannot lock.
+    OVERLAPPED farAway{};
+    farAway.OffsetHigh = 0x7FFFFFFF;
+    return LockFileEx(osHandle(m_file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1,
+                      0, &farAway) ||
+           GetLastError() != ERROR_LOCK_VIOLATION;
+#else
+    // Only another holder refuses the log: a file system without locks (some network shares)
+    // still logs, as it did before the lock.
+    return ::flock(m_file.handle(), LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
+#endif
+}
+
 bool LogFile::writeDurably(const QByteArray &bytes)
 {
+    // What a writer that ignores the lock appended stays when a torn row of ours is cut back.
+    m_size = std::max(m_size, m_file.size());
     m_file.unsetError();
     errno = 0;
     const qint64 written = m_file.write(bytes);

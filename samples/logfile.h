@@ -10,6 +10,10 @@ namespace samples {
 // pulled stick loses at most the row being written. Each row is one write, then a flush and a
 // data sync; a row that reached the disk only in part is cut off again, so the file always ends
 // in a complete row.
+//
+// While open, the file is locked against a second log (this program's or another's), and each
+// row first checks that the path still names the file: a log moved, replaced or deleted under
+// us stops rather than writing rows nobody will find.
 class LogFile
 {
 public:
@@ -17,6 +21,7 @@ public:
         Opened,
         Failed,  // cannot be opened, read or written: errorString() says why
         Foreign, // its first line is not the measurement header: left untouched
+        InUse,   // another log holds it: left untouched
     };
 
     LogFile() = default;
@@ -35,8 +40,13 @@ public:
     QString fileName() const { return m_file.fileName(); }
     QString errorString() const { return m_error; }
     qint64 rowsWritten() const { return m_rows; } // since open()
+    // The last append() failed because the path no longer names the open file.
+    bool pathLost() const { return m_pathLost; }
+    // Whether `path` names the open file, under whatever name or link.
+    bool writesTo(const QString &path) const;
 
 private:
+    bool lock();
     bool writeDurably(const QByteArray &bytes);
     bool sync();
     bool cutBackTo(qint64 size);
@@ -47,6 +57,7 @@ private:
     qint64 m_size = 0; // bytes known complete and synced
     qint64 m_rows = 0;
     QString m_error;
+    bool m_pathLost = false;
 };
 
 } // namespace samples

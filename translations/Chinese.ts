@@ -516,6 +516,10 @@
 <context>
     <name>monitor::MonitorWindow</name>
     <message>
+        <source>The trend chart cannot be shown: its plugin is missing or does not load. Reinstalling Quorvel brings it back. The statistics and the measurement file work without it.</source>
+        <translation>无法显示趋势图：其插件缺失或无法加载。重新安装 Quorvel 即可恢复。统计和测量文件不受影响。</translation>
+    </message>
+    <message>
         <source>%1 at %2 bit/s</source>
         <translation>%1，%2 bit/s</translation>
     </message>
@@ -550,6 +554,18 @@
     <message>
         <source>%1 does not begin with the header of a Quorvel measurement file. It was left untouched; choose another file.</source>
         <translation>%1 的首行不是 Quorvel 测量文件的表头。该文件未作任何改动，请另选一个文件。</translation>
+    </message>
+    <message>
+        <source>%1 is in use by another program, which logs to it. It was left untouched; choose another file.</source>
+        <translation>%1 正被另一个程序用于记录。该文件未作任何改动，请另选一个文件。</translation>
+    </message>
+    <message>
+        <source>the file was moved, replaced or deleted</source>
+        <translation>该文件已被移动、替换或删除</translation>
+    </message>
+    <message>
+        <source>%1 is the file being logged to. Choose another file, or stop logging first.</source>
+        <translation>%1 是正在记录的文件。请另选一个文件，或先停止记录。</translation>
     </message>
     <message>
         <source>Writing to %1 failed: %2

@@ -15,10 +15,11 @@
 #include "app/widget.h"
 #include "measure.h"
 #include "modalwatcher.h"
+#include "monitor/chartplugin.h"
 #include "monitor/linkmonitor.h"
 #include "monitor/monitorwindow.h"
 #include "monitor/sampleseries.h"
-#include "monitor/trendview.h"
+#include "monitor/trendchart.h"
 #include "protocol/frames.h"
 #include "samples/csv.h"
 #include "samples/logfile.h"
@@ -35,6 +36,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -105,20 +107,24 @@ std::vector<double> timeRedraws(std::size_t samples, int redraws)
     monitor::SampleSeries series;
     for (std::size_t i = 0; i < samples; ++i)
         series.append(run.next());
-    monitor::TrendView view;
-    view.resize(1200, 500);
-    view.setSeries(&series);
-    view.setSpan(0); // the whole run
-    view.show();
-    if (!QTest::qWaitForWindowExposed(&view))
+    monitor::TrendChartPlugin *charts = monitor::trendCharts();
+    if (!charts)
+        fail(QStringLiteral("the chart plugin did not load"));
+    monitor::TrendChart *chart = charts->createChart(nullptr);
+    const std::unique_ptr<QWidget> view(chart->widget());
+    view->resize(1200, 500);
+    chart->setSeries(&series);
+    chart->setSpan(0); // the whole run
+    view->show();
+    if (!QTest::qWaitForWindowExposed(view.get()))
         fail(QStringLiteral("the chart was not shown"));
-    auto *plot = view.findChild<QCustomPlot *>();
+    auto *plot = view->findChild<QCustomPlot *>();
     std::vector<double> ms;
     for (int i = 0; i < warmUp + redraws; ++i) {
         series.append(run.next());
         QElapsedTimer clock;
         clock.start();
-        view.refresh();
+        chart->refresh();
         plot->repaint();
         if (i >= warmUp)
             ms.push_back(double(clock.nsecsElapsed()) / 1e6);
@@ -166,7 +172,7 @@ int memory(const QStringList &args)
         fail(QStringLiteral("the main window was not shown"));
     runEventLoop(1500);
     const long shown = residentKb();
-    monitor::MonitorWindow window(&link);
+    monitor::MonitorWindow window(&link, monitor::trendCharts());
     window.resize(1280, 800);
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
@@ -255,6 +261,8 @@ int poll(const QStringList &args)
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    // The build tree's chart plugin, where the program beside it would find it by itself.
+    QCoreApplication::addLibraryPath(QStringLiteral(QUORVEL_TREND_PLUGIN_DIR));
     const QStringList args = app.arguments();
     const QString mode = args.value(1);
     if (mode == QLatin1String("redraw"))

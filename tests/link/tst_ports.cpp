@@ -47,6 +47,15 @@ public:
     int opens = 0;
 };
 
+// A port of a four-port adapter, as the system tells it: "FT5X1-if00" is the serial number
+// and interface of its by-id name, "FT5X1" a port udev has not named yet.
+PortEntry quadPort(const QString &id)
+{
+    const QString byId =
+        id.contains(QLatin1Char('-')) ? "/dev/serial/by-id/usb-FTDI_Quad_" + id : QString();
+    return {{}, {}, {}, {}, id.section(QLatin1Char('-'), 0, 0), 0x0403, 0x6011, true, byId};
+}
+
 } // namespace
 
 class tst_Ports : public QObject
@@ -55,6 +64,7 @@ class tst_Ports : public QObject
 
 private slots:
     void init() { LinkedWindow::resetUartData(); }
+    void cleanup() { PortWatcher::setSystemPorts({}); }
     void dialogListFollowsThePort();
     void reconnect_data();
     void reconnect();
@@ -104,10 +114,23 @@ void tst_Ports::reconnect_data()
     QTest::addColumn<bool>("polling");
     QTest::addColumn<bool>("linkPressed"); // Link, then Cancel, while the port is away
     QTest::addColumn<bool>("hungUp");      // the line fails first with its node still there
-    QTest::newRow("polling resumes") << true << false << false;
-    QTest::newRow("idle link reopens, nothing sent") << false << false << false;
-    QTest::newRow("after Link, stays closed") << true << true << false;
-    QTest::newRow("failed in place: waits for it to go") << true << false << true;
+    // Link at 19200 or AUTO, perhaps then a change to 9600 (lost as soon as acknowledged)
+    QTest::addColumn<QString>("established");
+    QTest::addColumn<int>("speed"); // what the link comes back at; 0: it stays closed
+    // The quadPort back under the lost one's name, which was FT5X1-if00; a pty tells nothing.
+    QTest::addColumn<QString>("back");
+    const auto row = [](const char *name) -> QTestData & { return QTest::newRow(name); };
+    row("polling resumes") << true << false << false << "19200" << 19200 << "";
+    row("idle link reopens, nothing sent") << false << false << false << "19200" << 19200 << "";
+    row("after Link, stays closed") << true << true << false << "19200" << 0 << "";
+    row("failed in place: waits for it to go") << true << false << true << "19200" << 19200 << "";
+    row("after the probe") << true << false << false << "AUTO" << 19200 << "";
+    row("after a line-speed change") << true << false << false << "change" << 9600 << "";
+    row("acknowledged change, lost before the reopen")
+        << true << false << false << "lost change" << 9600 << "";
+    row("the same adapter") << true << false << false << "19200" << 19200 << "FT5X1-if00";
+    row("another interface of it") << true << false << false << "19200" << 0 << "FT5X1-if01";
+    row("another serial number") << true << false << false << "19200" << 0 << "FT7Q2";
 }
 
 void tst_Ports::reconnect()
@@ -115,10 +138,24 @@ void tst_Ports::reconnect()
     QFETCH(bool, polling);
     QFETCH(bool, linkPressed);
     QFETCH(bool, hungUp);
+    QFETCH(QString, established);
+    QFETCH(int, speed);
+    QFETCH(QString, back);
     LinkedWindow w;
     QVERIFY(w.isReady());
+    PortEntry present = quadPort(QStringLiteral("FT5X1-if00"));
+    int blindLooks = 0; // udev tells an adapter's identity a moment after its node appears
+    if (!back.isEmpty()) {
+        PortWatcher::setSystemPorts([&, name = w.portName()]() -> QList<PortEntry> {
+            PortEntry port = blindLooks-- > 0 ? PortEntry{} : present;
+            port.name = name;
+            port.location = QFileInfo(name).canonicalFilePath();
+            return {port};
+        });
+    }
     w.sim()->module().setLineSpeed(19200);
-    QVERIFY(w.link(QStringLiteral("19200")));
+    QVERIFY(w.link(established == QLatin1String("AUTO") ? established : QStringLiteral("19200")));
+    w.watcher()->clear(); // the probe's "Succeed"
     auto *read = w.child<QPushButton>("pushButtonRead");
     auto *log = w.child<QTextBrowser>("textBrowser");
     const auto polls = [&] { return log->toPlainText().count(QLatin1String("->RX  0103")); };
@@ -128,6 +165,16 @@ void tst_Ports::reconnect()
     }
     qRegisterMetaType<qint32>("qint32");
     QSignalSpy reconnected(w.widget(), &Widget::portReconnected);
+    if (established.endsWith(QLatin1String("change"))) {
+        QObject pull;
+        connect(w.widget(), &Widget::replyRecognised, &pull, [&](const protocol::Reply &reply) {
+            if (reply.kind == protocol::ReplyKind::Acknowledge && established.contains("lost"))
+                w.sim()->vanish();
+        });
+        w.child<QComboBox>("comboBoxBaudRate")->setCurrentText(QStringLiteral("9600"));
+        QTest::mouseClick(w.child<QPushButton>("pushButtonBaudRate"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(w.port()->baudRate() == 9600 || !w.port()->isOpen(), settleMs);
+    }
 
     if (hungUp) {
         // An adapter that fails without going away: its node stays, and opens again.
@@ -155,22 +202,24 @@ void tst_Ports::reconnect()
         w.sim()->vanish();
     }
     w.sim()->clearLog();
+    present = quadPort(back);
+    blindLooks = 1;
     QVERIFY(w.sim()->restore());
     OpenCounter opener(w.portName());
 
-    // Told apart by the count of opens: reopened once, or (after Link) never.
-    QTRY_COMPARE_WITH_TIMEOUT(opener.opens, linkPressed ? 0 : 1, settleMs);
-    QTRY_COMPARE_WITH_TIMEOUT(reconnected.count(), linkPressed ? 0 : 1, settleMs);
+    // Told apart by the count of opens: reopened once, or never.
+    QTRY_COMPARE_WITH_TIMEOUT(opener.opens, speed ? 1 : 0, settleMs);
+    QTRY_COMPARE_WITH_TIMEOUT(reconnected.count(), speed ? 1 : 0, settleMs);
     const int before = polls();
-    QTest::qWait(quietMs);
-    QCOMPARE(opener.opens, linkPressed ? 0 : 1);
-    QCOMPARE(w.port()->isOpen(), !linkPressed);
-    if (linkPressed)
+    QTest::qWait(quietMs * (speed ? 1 : 2)); // long enough to tell another device
+    QCOMPARE(opener.opens, speed ? 1 : 0);
+    QCOMPARE(w.port()->isOpen(), speed != 0);
+    if (speed == 0)
         return;
-    QCOMPARE(reconnected.first(), (QList<QVariant>{w.portName(), 19200}));
-    QCOMPARE(w.port()->baudRate(), 19200);
+    QCOMPARE(reconnected.first(), (QList<QVariant>{w.portName(), speed}));
+    QCOMPARE(w.port()->baudRate(), speed);
     QCOMPARE(read->text(), polling ? QStringLiteral("Stop") : QStringLiteral("Read"));
-    if (polling) // answered: the speed holds
+    if (polling) // answered: the module listens at that speed
         QTRY_VERIFY_WITH_TIMEOUT(polls() >= before + 2, settleMs);
     QCOMPARE(w.sim()->requests().isEmpty(), !polling);
     QCOMPARE(w.watcher()->count(), 1); // no "Communication error!" on the way back

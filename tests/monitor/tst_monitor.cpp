@@ -1,10 +1,14 @@
 // The monitor end to end: the main window polling the simulated module over a pseudo-terminal
 // while replies are dropped, damaged and delayed; what the samples, the statistics and the
-// chart make of it; and the log on a disk that fills up.
+// chart make of it; the chart's summaries of a long run; and the log on a disk that fills up.
 #include "linkedwindow.h"
+#include "monitor/chartplugin.h"
 #include "monitor/linkmonitor.h"
 #include "monitor/monitor.h"
+#include "monitor/monitorwindow.h"
+#include "monitor/sampleseries.h"
 #include "monitor/statisticsmodel.h"
+#include "monitor/trendchart.h"
 #include "protocol/frames.h"
 #include "samples/csv.h"
 #include "simulatedmodule.h"
@@ -12,9 +16,13 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QSet>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTextBrowser>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <qcustomplot.h>
@@ -24,7 +32,9 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <random>
 
+using monitor::SampleSeries;
 using monitor::StatisticsModel;
 using protocol::RequestKind;
 using testsupport::LinkedWindow;
@@ -51,6 +61,8 @@ std::function<void(QDialog *)> chooseFile(const QString &path)
     return [path](QDialog *dialog) {
         if (auto *files = qobject_cast<QFileDialog *>(dialog)) {
             files->selectFile(path);
+            // The file dialog's own overwrite question would come in a nested event loop.
+            files->setOption(QFileDialog::DontConfirmOverwrite);
             dialog->accept(); // the file dialog's own accept(), which checks the name
 
         } else {
@@ -59,11 +71,38 @@ std::function<void(QDialog *)> chooseFile(const QString &path)
     };
 }
 
-qint64 cell(QWidget *window, RequestKind kind, StatisticsModel::Column column)
+QString shown(QWidget *window, RequestKind kind, StatisticsModel::Column column)
 {
     const QAbstractItemModel *model =
         window->findChild<QTableView *>(QStringLiteral("tableStatistics"))->model();
-    return model->index(int(kind), column).data().toLongLong();
+    return model->index(int(kind), column).data().toString();
+}
+
+qint64 cell(QWidget *window, RequestKind kind, StatisticsModel::Column column)
+{
+    return shown(window, kind, column).toLongLong();
+}
+
+samples::Sample reading(qint64 msecs, int value, bool answered = true)
+{
+    samples::Sample s;
+    s.msecsSinceEpoch = msecs;
+    s.temperature = s.dewPoint = s.wetBulb = qint16(value);
+    s.humidity = quint16(value);
+    s.hasWetBulb = true;
+    s.status = answered ? samples::Sample::Status::Ok : samples::Sample::Status::NoReply;
+    return s;
+}
+
+// Points as "low-high" of the temperature, "x" without values, "|" before a break.
+QString describe(const std::vector<SampleSeries::Point> &points)
+{
+    QStringList out;
+    for (const SampleSeries::Point &p : points)
+        out << QLatin1String(p.breakBefore ? "|" : "") +
+                   (p.present ? QStringLiteral("%1-%2").arg(p.low[0]).arg(p.high[0])
+                              : QStringLiteral("x"));
+    return out.join(QLatin1Char(' '));
 }
 } // namespace
 
@@ -72,11 +111,25 @@ class tst_Monitor : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void faultyLine();
     void replyAfterStopOrReset();
+    void latencies();
     void wetBulbMissingBreaksOnlyItsLine();
+    void summaries_data();
+    void summaries();
+    void weekShownWhole();
+    void chartFollowsTheClock();
+    void chartPlugin_data();
+    void chartPlugin();
     void logStopsOnFullDisk();
 };
+
+void tst_Monitor::initTestCase()
+{
+    // Where the program would find the plugin beside itself: the build tree's is elsewhere.
+    QCoreApplication::addLibraryPath(QFileInfo(QStringLiteral(QUORVEL_TREND_PLUGIN_FILE)).path());
+}
 
 void tst_Monitor::faultyLine()
 {
@@ -84,6 +137,15 @@ void tst_Monitor::faultyLine()
     QVERIFY(fixture.isReady());
     auto *attached = new monitor::Monitor(fixture.widget());
     const monitor::LinkMonitor &link = *attached->link();
+    // Read before Link: the window tries its polls, as its message pane shows, but no port takes
+    // them, so they are not among the requests and samples counted below.
+    fixture.child<QLineEdit>("lineEditAddress")->setText(QStringLiteral("1"));
+    auto *read = fixture.child<QPushButton>("pushButtonRead");
+    QTest::mouseClick(read, Qt::LeftButton);
+    const QString offline = frames::hexText(frames::measurementRequest(1));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        fixture.child<QTextBrowser>("textBrowser")->toPlainText().count(offline) >= 2, pollWaitMs);
+    QTest::mouseClick(read, Qt::LeftButton);
     QVERIFY(fixture.link());
     modsim::SimulatedModule *sim = fixture.sim();
 
@@ -108,7 +170,6 @@ void tst_Monitor::faultyLine()
     faults.seed = 11;
     sim->reseed();
 
-    auto *read = fixture.child<QPushButton>("pushButtonRead");
     QTest::mouseClick(read, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(fate.size() >= 16, pollWaitMs);
     QTest::mouseClick(read, Qt::LeftButton);
@@ -149,20 +210,25 @@ void tst_Monitor::faultyLine()
     QVERIFY(window && window->isVisible());
     QCOMPARE(window->windowTitle(), QStringLiteral("Quorvel - Monitor"));
 
-    // The temperature line: each sample in order, NaN at each gap, so no line crosses one.
+    // The temperature line: each sample in order, NaN at each gap, so no line crosses one; a
+    // reply between two gaps is a dash either side of its time.
     auto *plot = window->findChild<QCustomPlot *>();
     QVERIFY(plot);
     const QSharedPointer<QCPGraphDataContainer> drawn = plot->graph(0)->data();
-    QTRY_COMPARE(drawn->size(), int(fate.size()));
+    QTRY_VERIFY(drawn->size() >= int(fate.size()));
     auto point = drawn->constBegin();
     for (const samples::Sample &s : link.series().samples()) {
-        QCOMPARE(point->key, double(s.msecsSinceEpoch) / 1000.0);
-        if (s.isGap())
-            QVERIFY2(std::isnan(point->value), qPrintable(QString::number(point->value)));
-        else
-            QCOMPARE(point->value, s.temperature / 10.0);
-        ++point;
+        const double key = double(s.msecsSinceEpoch) / 1000.0;
+        const bool dash = !s.isGap() && point != drawn->constEnd() && point->key < key;
+        for (int entry = 0; entry <= int(dash); ++entry, ++point) {
+            QVERIFY(point != drawn->constEnd());
+            QVERIFY(dash ? (entry == 0) == (point->key < key) : point->key == key);
+            QCOMPARE(std::isnan(point->value), s.isGap());
+            if (!s.isGap())
+                QCOMPARE(point->value, s.temperature / 10.0);
+        }
     }
+    QVERIFY(point == drawn->constEnd());
 
     // A Modbus exception answers nothing, and is counted as what it is.
     faults = modsim::Faults{};
@@ -181,6 +247,12 @@ void tst_Monitor::faultyLine()
     faults = modsim::Faults{};
     faults.lateMs = 650;
     QTest::mouseClick(fixture.child<QPushButton>("pushButtonAddressRead"), Qt::LeftButton);
+    // Waiting: sent, neither answered nor unanswered yet, no latency.
+    QCOMPARE(cell(window, RequestKind::ReadAddress, StatisticsModel::Sent), 1);
+    QCOMPARE(cell(window, RequestKind::ReadAddress, StatisticsModel::NoReply), 0);
+    for (int column = StatisticsModel::LatencyMin; column <= StatisticsModel::LatencyMax; ++column)
+        QCOMPARE(shown(window, RequestKind::ReadAddress, StatisticsModel::Column(column)),
+                 QString());
     QTRY_VERIFY(fixture.watcher()->texts().contains(QStringLiteral("Communication error!")));
     QTest::mouseClick(read, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(counts.answered >= 3, pollWaitMs);
@@ -196,6 +268,11 @@ void tst_Monitor::faultyLine()
     QCOMPARE(cell(window, RequestKind::ReadAddress, StatisticsModel::NoReply), 1);
     QVERIFY(cell(window, RequestKind::Measurement, StatisticsModel::Answered) >= 3);
     QVERIFY2(counts.latency.min() >= 640, qPrintable(QString::number(counts.latency.min())));
+    const double latencies[] = {counts.latency.min(), counts.latency.median(),
+                                counts.latency.max()};
+    for (int column = StatisticsModel::LatencyMin; column <= StatisticsModel::LatencyMax; ++column)
+        QCOMPARE(shown(window, RequestKind::Measurement, StatisticsModel::Column(column)),
+                 QString::number(latencies[column - StatisticsModel::LatencyMin], 'f', 1));
 }
 
 void tst_Monitor::replyAfterStopOrReset()
@@ -220,6 +297,21 @@ void tst_Monitor::replyAfterStopOrReset()
     QCOMPARE(link.statistics()[RequestKind::ReadAddress].answered, 0);
 }
 
+void tst_Monitor::latencies()
+{
+    // The median is the middle of its bin of 0.1 ms (the lower one of an even count), within
+    // the extremes.
+    monitor::LatencyRecord record;
+    for (double ms : {9.0, 1.0, 8.0, 2.02})
+        record.add(ms);
+    QCOMPARE(record.min(), 1.0);
+    QCOMPARE(record.median(), 2.05);
+    QCOMPARE(record.max(), 9.0);
+    monitor::LatencyRecord pastTheLastBin;
+    pastTheLastBin.add(6500.0);
+    QCOMPARE(pastTheLastBin.median(), 6500.0);
+}
+
 void tst_Monitor::wetBulbMissingBreaksOnlyItsLine()
 {
     // One three-value reply between four-value ones: the wet-bulb line must not be drawn
@@ -241,10 +333,125 @@ void tst_Monitor::wetBulbMissingBreaksOnlyItsLine()
         return std::count_if(data->constBegin(), data->constEnd(),
                              [](const QCPGraphData &d) { return std::isnan(d.value); });
     };
-    QTRY_COMPARE(plot->graph(2)->data()->size(), 3); // wet bulb: value, break, value
+    QTRY_COMPARE(plot->graph(2)->data()->size(), 5); // wet bulb: dash, break, dash
     QCOMPARE(breaks(2), 1);
     QCOMPARE(plot->graph(0)->data()->size(), 3);
     QCOMPARE(breaks(0), 0);
+}
+
+void tst_Monitor::summaries_data()
+{
+    // One sample a second: a digit is a reply of that value, '.' a poll without reply, '_'
+    // twenty seconds without polling; spaces only group the runs of 16 that are summarised.
+    QTest::addColumn<QString>("samples");
+    QTest::addColumn<int>("maxPoints");
+    QTest::addColumn<QString>("points");
+    const auto row = [](const char *name, const char *samples, int maxPoints, const char *points) {
+        QTest::newRow(name) << QString(samples) << maxPoints << QString(points);
+    };
+    row("each sample while they fit", "12.4_5", 10, "1-1 2-2 |x 4-4 |5-5");
+    row("low and high of each run", "1234567812345678 9999999999999999", 4, "1-8 9-9");
+    row("gaps inside runs join the line", "3.33333333333335 .6.............4", 4, "3-5 4-6");
+    row("a run without reply", "5555555555555555 ................ 6666666666666666", 4,
+        "5-5 x 6-6");
+    row("a pause between runs", "1111111111111111 _ 2222222222222222", 4, "1-1 |2-2");
+    row("a pause inside a run", "11111111_22222222 3333333333333333", 4, "1-1 |2-2 3-3");
+    row("a last run partly filled", "1111111111111111 737", 2, "1-1 3-7");
+    row("longer runs when shorter ones are too many",
+        "1111111111111111 2222222222222222 3333333333333333 9999999999999999", 1, "1-9");
+}
+
+void tst_Monitor::summaries()
+{
+    QFETCH(QString, samples);
+    QFETCH(int, maxPoints);
+    QFETCH(QString, points);
+    SampleSeries series;
+    qint64 msecs = 1'700'000'000'000;
+    for (const QChar c : samples) {
+        msecs += c == QLatin1Char('_') ? 20000 : 0;
+        if (c.isDigit() || c == QLatin1Char('.'))
+            series.append(reading(msecs += 1000, c.digitValue(), c.isDigit()));
+    }
+    QCOMPARE(describe(series.points(0, series.size(), std::size_t(maxPoints))), points);
+}
+
+void tst_Monitor::weekShownWhole()
+{
+    // A week at 1 Hz with 1 % of polls and three whole hours unanswered, shown whole in as many
+    // points as a chart 1200 pixels wide asks for.
+    constexpr qint64 start = 1'700'000'000'000;
+    const QList<int> silentHours{30, 31, 100};
+    std::mt19937 dice(7);
+    SampleSeries series;
+    for (int second = 0; second < 7 * 24 * 3600; ++second)
+        series.append(reading(start + second * 1000LL, 200 + second % 7,
+                              !silentHours.contains(second / 3600) && dice() % 100 != 0));
+    const std::vector<SampleSeries::Point> points = series.points(0, series.size(), 3600);
+    const auto joined = [&](std::size_t k) { // drawn as a line from the point before
+        return k > 0 && k < points.size() && !points[k].breakBefore && points[k].present &&
+               points[k - 1].present;
+    };
+    std::size_t visible = 0;
+    QSet<int> emptyHours;
+    for (std::size_t k = 0; k < points.size(); ++k) {
+        const int hour = int((points[k].msecsSinceEpoch - start) / 3'600'000);
+        QVERIFY2(!silentHours.contains(hour) || !points[k].present,
+                 qPrintable(QString::number(hour)));
+        if (!points[k].present)
+            emptyHours << hour;
+        visible += joined(k) || joined(k + 1);
+    }
+    QVERIFY2(visible >= points.size() * 95 / 100, qPrintable(QString::number(visible)));
+    QCOMPARE(emptyHours, QSet<int>(silentHours.begin(), silentHours.end()));
+}
+
+void tst_Monitor::chartFollowsTheClock()
+{
+    // A minute of replies five minutes ago, then silence: an empty stretch at the right, and the
+    // axis moves on with the clock while nothing comes.
+    SampleSeries series;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    for (int i = 0; i < 60; ++i)
+        series.append(reading(now - 300'000 + i * 1000, 200));
+    QWidget window;
+    QVERIFY(monitor::trendCharts());
+    monitor::TrendChart *chart = monitor::trendCharts()->createChart(&window);
+    chart->widget()->resize(800, 400);
+    chart->setSeries(&series);
+    window.show();
+    chart->setSpan(600);
+    auto *plot = window.findChild<QCustomPlot *>();
+    const double upper = plot->xAxis->range().upper;
+    QVERIFY2(upper >= now / 1000.0, qPrintable(QString::number(upper - now / 1000.0)));
+    QTRY_VERIFY((chart->refresh(), plot->xAxis->range().upper > upper));
+}
+
+void tst_Monitor::chartPlugin_data()
+{
+    QTest::addColumn<QByteArray>("content"); // under the plugin's name in its folder
+    QTest::newRow("the built plugin") << QByteArray();
+    QTest::newRow("nothing") << QByteArray();
+    QTest::newRow("a file that is no plugin") << QByteArray("not a library");
+}
+
+void tst_Monitor::chartPlugin()
+{
+    // Without its plugin the window opens all the same, and says why the chart is not there.
+    QFETCH(QByteArray, content);
+    const QFileInfo built(QStringLiteral(QUORVEL_TREND_PLUGIN_FILE));
+    const bool loads = QTest::currentDataTag() == QLatin1String("the built plugin");
+    QTemporaryDir dir;
+    QFile file(dir.filePath(built.fileName()));
+    QVERIFY(content.isEmpty() || (file.open(QIODevice::WriteOnly) && file.write(content) > 0));
+    monitor::LinkMonitor link;
+    monitor::MonitorWindow window(&link,
+                                  monitor::trendChartsIn({loads ? built.path() : dir.path()}));
+    window.show();
+    QCOMPARE(window.findChild<QCustomPlot *>() != nullptr, loads);
+    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("labelTrendMissing")) != nullptr, !loads);
+    QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("pushButtonFollow"))->isEnabled(),
+             loads);
 }
 
 void tst_Monitor::logStopsOnFullDisk()
@@ -258,32 +465,52 @@ void tst_Monitor::logStopsOnFullDisk()
     const QString path = dir.filePath(QStringLiteral("log.csv"));
 
     Widget mainWindow;
-    testsupport::ModalWatcher watcher;
     auto *attached = new monitor::Monitor(&mainWindow);
+    monitor::LinkMonitor *link = attached->link();
+    std::size_t pollsSent = 0;
+    const auto sendPoll = [&] {
+        link->onRequestSent(RequestKind::Measurement, frames::measurementRequest(1));
+        ++pollsSent;
+    };
+    // Boxes are closed here rather than by the watcher, after a poll sent while each is open,
+    // as the main window's timer would.
+    testsupport::ModalWatcher watcher;
+    watcher.setAutoClose(false);
+    QStringList boxes;
+    QTimer whileBoxOpen;
+    connect(&whileBoxOpen, &QTimer::timeout, this, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            boxes << box->text();
+            sendPoll();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    whileBoxOpen.start(1);
     attached->showWindow();
     QWidget *window = monitorWindow();
     QVERIFY(window);
     auto *logButton = window->findChild<QPushButton *>(QStringLiteral("pushButtonLog"));
+    auto *saveButton = window->findChild<QPushButton *>(QStringLiteral("pushButtonSaveCsv"));
     watcher.setDialogHandler(chooseFile(path));
     QTest::mouseClick(logButton, Qt::LeftButton);
     QCOMPARE(logButton->text(), QStringLiteral("Stop logging"));
+    QTest::mouseClick(saveButton, Qt::LeftButton); // Save CSV over the log is refused
+    QCOMPARE(boxes.size(), 1);
+    QVERIFY(boxes.takeFirst().contains(QLatin1String("is the file being logged to")));
+    QCOMPARE(logButton->text(), QStringLiteral("Stop logging"));
 
-    // Replies as the window reports them, faster than a module would give them.
-    monitor::LinkMonitor *link = attached->link();
+    // Polls left unanswered, faster than the window would send them: each row is written while
+    // the next poll gives up the one before, and the poll sent while the write error's box is
+    // open must find that done, or two stay pending.
     constexpr int polls = 200;
-    for (int i = 0; i < polls; ++i) {
-        link->onRequestSent(RequestKind::Measurement, frames::measurementRequest(1));
-        protocol::Reply reply;
-        reply.kind = protocol::ReplyKind::Measurement;
-        reply.temperature = qint16(200 + i);
-        link->onReplyRecognised(reply);
-    }
-    QCOMPARE(watcher.count(), 1);
-    QCOMPARE(watcher.messages().first().title, QStringLiteral("Error"));
+    for (int i = 0; i < polls; ++i)
+        sendPoll();
+    QTRY_COMPARE(boxes.size(), 1);
+    QVERIFY2(boxes.first().startsWith(QLatin1String("Writing to")), qPrintable(boxes.first()));
+    QCOMPARE(link->series().size(), pollsSent - 1); // all but the newest given up
     QCOMPARE(logButton->text(), QStringLiteral("Log to file..."));
     const QString state = window->findChild<QLabel *>(QStringLiteral("labelLog"))->text();
     QVERIFY2(state.contains(QLatin1String("stopped")), qPrintable(state));
-    QCOMPARE(link->series().size(), std::size_t(polls));
 
     // Every row that made it is whole, and they are the first samples in order.
     QFile file(path);
@@ -299,8 +526,7 @@ void tst_Monitor::logStopsOnFullDisk()
     // The run is still whole in memory for Save CSV.
     QTemporaryDir elsewhere;
     watcher.setDialogHandler(chooseFile(elsewhere.filePath(QStringLiteral("run.csv"))));
-    QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("pushButtonSaveCsv")),
-                      Qt::LeftButton);
+    QTest::mouseClick(saveButton, Qt::LeftButton);
     QFile saved(elsewhere.filePath(QStringLiteral("run.csv")));
     QVERIFY(saved.open(QIODevice::ReadOnly));
     while (rows < link->series().size())

@@ -28,6 +28,13 @@ for program in "$root"/usr/bin/*; do
         [[ "$out" == *"$version"* ]] || fail "$name --version says '$out', the package $version"
     fi
 done
+# The program finds its chart plugin relative to itself (a UTF-16 literal in it); only the plugin
+# needs the chart library.
+plugin_dir=$(strings -el "$root/usr/bin/quorvel" | grep -m1 -x '\.\./lib/.*quorvel' || true)
+[ -n "$plugin_dir" ] && [ -s "$root/usr/bin/$plugin_dir/quorvel-trend.so" ] ||
+    fail "no chart plugin at usr/bin/$plugin_dir"
+objdump -p "$root/usr/bin/quorvel" | grep -Eqi 'NEEDED.*(qcustomplot|printsupport)' &&
+    fail "quorvel itself links the chart library"
 grep -q "<release version=\"$version\"" "$root/$share/metainfo/"*.xml || fail "metainfo version"
 dpkg-deb -f "$deb" Depends | grep -q 'libqt5serialport5' || fail "Depends: $(dpkg-deb -f "$deb" Depends)"
 appstreamcli validate --no-net "$root/$share/metainfo/"*.xml || fail "appstreamcli validate"

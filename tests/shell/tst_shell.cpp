@@ -1,18 +1,12 @@
-// The application shell: build stamp, title, the window as it stands after construction, and
-// the translation catalogue.
+// The application shell: build stamp, title and the translation catalogue.
 #include "app/buildstamp.h"
 #include "app/catalogue.h"
 #include "app/widget.h"
-#include "protocol/uartdata.h"
 
-#include <QComboBox>
-#include <QDateTimeEdit>
 #include <QDir>
 #include <QGroupBox>
 #include <QMap>
-#include <QSerialPort>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QTranslator>
 #include <QtTest>
 
@@ -24,7 +18,6 @@ private slots:
     void buildStamp_data();
     void buildStamp();
     void titleCarriesBuildStamp();
-    void freshWindow();
     void catalogue_data();
     void catalogue();
     void installedCatalogue_data();
@@ -66,36 +59,6 @@ void tst_Shell::titleCarriesBuildStamp()
     QCOMPARE(Widget().windowTitle(),
              QStringLiteral("Quorvel   V") + BuildDate.toString(QStringLiteral("yyyy.MM.dd")) +
                  QLatin1Char('.') + BuildTime.toString(QStringLiteral("hhmm")));
-}
-
-void tst_Shell::freshWindow()
-{
-    Widget w;
-    const auto text = [&](const char *name) {
-        return w.findChild<QComboBox *>(QLatin1String(name))->currentText();
-    };
-    QCOMPARE(text("comboBoxBaudRate"), QStringLiteral("9600"));
-    QCOMPARE(text("comboBoxType"), QStringLiteral("SHT2X"));
-    QCOMPARE(text("recmodecomboBox"), QStringLiteral("After Setup"));
-    QCOMPARE(text("sample_ratecomboBox"), QStringLiteral("1S"));
-    auto *start = w.findChild<QDateTimeEdit *>(QStringLiteral("dateTimeEditstarttime"));
-    QCOMPARE(start->displayFormat(), QStringLiteral("yyyy/MM/dd hh:mm:ss"));
-    QVERIFY(!start->isEnabled());
-
-    // No timer runs and the port stays closed until the operator presses Link.
-    const auto timers = w.findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
-    QCOMPARE(timers.size(), 6);
-    for (const QTimer *t : timers)
-        QVERIFY(!t->isActive());
-    const auto ports = w.findChildren<QSerialPort *>();
-    QCOMPARE(ports.size(), 1);
-    QVERIFY(!ports.first()->isOpen());
-
-    // No handler ran: the record is as a fresh process holds it.
-    QCOMPARE(UartData.BaudRate, 0);
-    QCOMPARE(int(UartData.BaudCount), 0);
-    QVERIFY(!UartData.ResponseFlag && !UartData.SettingFlag && !UartData.ReopenFlag);
-    QVERIFY(UartData.PortName.isEmpty() && UartData.RxBuffer.isEmpty());
 }
 
 void tst_Shell::catalogue_data()
