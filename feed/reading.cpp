@@ -33,7 +33,7 @@ QString identifier(const QString &text)
 QJsonObject toJson(const Reading &r)
 {
     QJsonObject object{
-        {QStringLiteral("time"),
+        {QStringLiteral("time_utc"),
          QDateTime::fromMSecsSinceEpoch(r.msecsSinceEpoch, Qt::UTC).toString(Qt::ISODateWithMs)},
         {QStringLiteral("port"), r.port},
         {QStringLiteral("address"), r.address},

@@ -28,12 +28,7 @@ def value(text, i):
     j = i
     while j < len(text) and text[j] not in ", ":
         j += 1
-    raw = text[i:j]
-    if raw.endswith("i"):
-        return ["integer", int(raw[:-1])], j
-    if raw in ("t", "T", "true", "True", "f", "F", "false", "False"):
-        return ["boolean", raw[0] in "tT"], j
-    return ["float", float(raw)], j
+    return ["float", float(text[i:j])], j  # an integer ("1i") or a boolean fails here
 
 
 def parse(line):
