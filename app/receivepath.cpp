@@ -24,7 +24,7 @@ constexpr int exchangeLogTrimLines = 1000;
 void Widget::my_readuart()
 {
     clearTimer->start(timing::silenceClearsBuffer);
-    const QByteArray chunk = serialPort->readAll();
+    const QByteArray chunk = linkDevice()->readAll();
     unclaimedBytes += chunk.size();
     emit bytesReceived(chunk.size());
     const protocol::Reply reply = protocol::receiveChunk(UartData.RxBuffer, chunk);

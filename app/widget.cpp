@@ -68,6 +68,7 @@ Widget::Widget(QWidget *parent) : QWidget(parent), ui(new Ui::Widget)
     connect(ui->pushButtonMonitor, &QPushButton::clicked, this, &Widget::monitorRequested);
     new ExchangeLogMenu(ui->textBrowser); // owned by the pane
     setUpReconnect();
+    setUpNetworkLink();
 
     initRecordControls();
 }

@@ -7,9 +7,14 @@
 #include <QString>
 #include <QWidget>
 
+#include <chrono>
+#include <optional>
+
 class QButtonGroup;
+class QIODevice;
 class QTimer;
 class Reconnector;
+class TcpLink;
 
 QT_BEGIN_NAMESPACE
 namespace Ui {
@@ -30,6 +35,12 @@ public:
     // Bound of the message pane: the newest lines are kept, the oldest dropped. A poll writes two
     // lines a second, so this keeps the last 2.8 hours of it in about 16 MB.
     static constexpr int exchangeLogMaxLines = 20000;
+
+public slots:
+    // Lends the open port to another part of the tool: polling stops and the port closes as on
+    // an unlink. resumePort() reopens it at the same speed and polls again if it did.
+    void releasePort();
+    void resumePort();
 
 signals:
     // What happens on the line, for listeners such as the monitor. Emitted where the handlers
@@ -82,6 +93,16 @@ private:
     void handlePortError(QSerialPort::SerialPortError error);
     void dropLostPort();
 
+    // link/networklink.cpp
+    void setUpNetworkLink();
+    bool openNetworkLink();
+    bool closeNetworkLink();
+    QIODevice *linkDevice() const;
+    QString linkName() const;
+    QString lostLinkMessage() const;
+    std::chrono::milliseconds withLinkMargin(std::chrono::milliseconds deadline) const;
+    bool confirmNetworkSpeedChange(int speed);
+
     // app/receivepath.cpp
     void appendExchangeLog(const QString &text, bool received);
 
@@ -112,13 +133,26 @@ private:
     QTimer *settingResponseTimer = nullptr;
     QButtonGroup *workModeGroup = nullptr;
     Reconnector *reconnector = nullptr;
+    TcpLink *tcpLink = nullptr;
     QString versionSuffix;
     Ui::Widget *ui = nullptr;
 
     bool portLossPending = false; // a lost port's error burst is reported once
-    qint64 unclaimedBytes = 0;    // received since the last recognised reply
+    bool networkLinked = false;   // the link goes to a serial device server, not a serial port
+    bool pollAfterNetworkReopen = false;
+    QString networkLossReason;
+    qint64 unclaimedBytes = 0; // received since the last recognised reply
     // The live values go grey when the module stops answering the poll.
     bool pollAwaitingReply = false;
     int unansweredPolls = 0;
     QDateTime silentSince; // the last measurement reply, or before any the first poll
+
+    // link/handover.cpp: the port while lent.
+    struct Lent
+    {
+        QString portName;
+        qint32 speed;
+        bool polling;
+    };
+    std::optional<Lent> m_lent;
 };

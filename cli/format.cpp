@@ -3,6 +3,7 @@
 #include "cli/options.h"
 #include "protocol/tables.h"
 #include "samples/csv.h"
+#include "samples/fromreply.h"
 
 #include <QDateTime>
 #include <QJsonValue>
@@ -71,19 +72,9 @@ void addMeasurement(QJsonObject &object, const samples::Sample &s)
 
 samples::Sample sampleOf(const protocol::Reply *reply, int address)
 {
-    samples::Sample sample;
-    sample.msecsSinceEpoch = QDateTime::currentMSecsSinceEpoch();
-    sample.address = quint8(address);
-    if (!reply) {
-        sample.status = samples::Sample::Status::NoReply;
-        return sample;
-    }
-    sample.temperature = reply->temperature;
-    sample.humidity = reply->humidity;
-    sample.dewPoint = reply->dewTemp;
-    sample.hasWetBulb = reply->kind == protocol::ReplyKind::MeasurementWithWetBulb;
-    sample.wetBulb = reply->wetBulbTemp;
-    return sample;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    return reply ? samples::sampleOfReply(*reply, quint8(address), now)
+                 : samples::noReplySample(quint8(address), now);
 }
 
 } // namespace cli

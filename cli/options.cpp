@@ -1,5 +1,7 @@
 #include "cli/options.h"
 
+#include "bus/addresses.h"
+
 #include "protocol/frames.h"
 #include "protocol/tables.h"
 
@@ -18,7 +20,7 @@ struct CommandName
     Command command;
 };
 
-constexpr std::array<CommandName, 10> commandNames{{
+constexpr std::array<CommandName, 11> commandNames{{
     {"ports", Command::Ports},
     {"probe", Command::Probe},
     {"info", Command::Info},
@@ -29,6 +31,7 @@ constexpr std::array<CommandName, 10> commandNames{{
     {"record", Command::Record},
     {"scan", Command::Scan},
     {"provision", Command::Provision},
+    {"watch", Command::Watch},
 }};
 
 // Bounds of the values a script may give; beyond them a typing error is more likely than intent.
@@ -122,6 +125,15 @@ QList<QCommandLineOption> commandOptions(Command command)
             {{QStringLiteral("i"), QStringLiteral("interval")}, QString(), QStringLiteral("s")},
             {QStringLiteral("csv"), QString()},
         };
+    case Command::Watch:
+        return QList<QCommandLineOption>{
+                   {{QStringLiteral("n"), QStringLiteral("count")},
+                    QString(),
+                    QStringLiteral("count")},
+                   {QStringLiteral("period"), QString(), QStringLiteral("s")},
+                   {QStringLiteral("csv"), QString()},
+               } +
+               feedOptions();
     case Command::SetSerial:
         return {type};
     case Command::Record:
@@ -227,6 +239,14 @@ public:
 
     // The command's own options.
     bool isSetLocal(const QString &name) const { return commandHas(name) && m_local.isSet(name); }
+    // Every value given, in order; a flag that is set gives one empty value.
+    QStringList localValues(const QString &name) const
+    {
+        if (!isSetLocal(name))
+            return {};
+        const QStringList values = m_local.values(name);
+        return values.isEmpty() ? QStringList{QString()} : values;
+    }
     QString localValue(const QString &name) const
     {
         return commandHas(name) ? m_local.value(name) : QString();
@@ -299,7 +319,15 @@ private:
                         QStringLiteral("-b %1: the speed is auto or %2").arg(value, speedList));
             }
         }
-        if (m_line.isSetGlobal(QStringLiteral("address"))) {
+        if (m_line.isSetGlobal(QStringLiteral("address")) && m_out.command == Command::Watch) {
+            const QString value = m_line.globalValue(QStringLiteral("address"));
+            const std::optional<QList<int>> addresses = bus::parseAddressList(value);
+            if (!addresses)
+                return fail(QStringLiteral("-a %1: addresses from 1 to 247 as a list of numbers "
+                                           "and ranges, e.g. 1,3,17-20")
+                                .arg(value));
+            m_out.scanAddresses = *addresses;
+        } else if (m_line.isSetGlobal(QStringLiteral("address"))) {
             const QString value = m_line.globalValue(QStringLiteral("address"));
             m_out.address = addressOf(value);
             if (!m_out.address)
@@ -346,6 +374,8 @@ private:
             return readRecord();
         case Command::Scan:
             return readScan();
+        case Command::Watch:
+            return readWatch();
         case Command::Provision:
             return readProvision();
         default:
@@ -444,6 +474,44 @@ private:
         return true;
     }
 
+    bool readWatch()
+    {
+        if (m_out.scanAddresses.isEmpty())
+            return fail(QStringLiteral("watch needs -a ADDRESSES, e.g. -a 1,3,17-20 (scan "
+                                       "finds them)"));
+        if (!m_out.speed)
+            return fail(QStringLiteral("watch needs -b SPEED, the line speed of the bus (scan "
+                                       "finds it)"));
+        m_out.count = 0;
+        if (m_line.isSetLocal(QStringLiteral("count"))) {
+            const QString value = m_line.localValue(QStringLiteral("count"));
+            const std::optional<int> count = wholeNumber(value);
+            if (!count || *count > longestCount)
+                return fail(QStringLiteral("-n %1: the number of cycles is a whole number from "
+                                           "0 (until Ctrl-C) to %2")
+                                .arg(value)
+                                .arg(longestCount));
+            m_out.count = *count;
+        }
+        if (m_line.isSetLocal(QStringLiteral("period"))) {
+            const QString value = m_line.localValue(QStringLiteral("period"));
+            bool ok = false;
+            const double s = value.toDouble(&ok);
+            if (!ok || s < 0.1 || s > 3600)
+                return fail(QStringLiteral("--period %1: the cycle period is seconds from 0.1 "
+                                           "to 3600, e.g. 1 or 0.5")
+                                .arg(value));
+            m_out.pollInterval = std::chrono::milliseconds(qRound64(s * 1000.0));
+        }
+        m_out.csv = m_line.isSetLocal(QStringLiteral("csv"));
+        if (m_out.csv && m_out.json)
+            return fail(QStringLiteral("--csv and --json: choose one output format"));
+        const QString error = readFeedOptions(
+            [this](const QString &name) { return m_line.localValues(name); }, m_out.port,
+            m_out.csv || m_out.json, QProcessEnvironment::systemEnvironment(), m_out.feed);
+        return error.isEmpty() || fail(error);
+    }
+
     bool readScan()
     {
         m_out.scanSpeeds.clear();
@@ -467,7 +535,7 @@ private:
 
         if (m_line.isSetLocal(QStringLiteral("addresses"))) {
             const QString range = m_line.localValue(QStringLiteral("addresses"));
-            const std::optional<QList<int>> addresses = parseAddressList(range);
+            const std::optional<QList<int>> addresses = bus::parseAddressList(range);
             if (!addresses)
                 return fail(QStringLiteral("--addresses %1: addresses from 1 to 247 as a list "
                                            "of numbers and ranges, e.g. 1-32,100")
@@ -476,7 +544,7 @@ private:
         } else if (m_out.address) {
             m_out.scanAddresses = {*m_out.address};
         } else {
-            m_out.scanAddresses = *parseAddressList(QStringLiteral("1-247"));
+            m_out.scanAddresses = *bus::parseAddressList(QStringLiteral("1-247"));
         }
         return true;
     }
@@ -511,26 +579,6 @@ private:
 };
 
 } // namespace
-
-std::optional<QList<int>> parseAddressList(const QString &text)
-{
-    static const QRegularExpression item(QStringLiteral("^([0-9]{1,3})(?:-([0-9]{1,3}))?$"));
-    QList<int> addresses;
-    for (const QString &part : text.split(QLatin1Char(','))) {
-        const QRegularExpressionMatch m = item.match(part);
-        if (!m.hasMatch())
-            return std::nullopt;
-        const int first = m.captured(1).toInt();
-        const int last = m.captured(2).isEmpty() ? first : m.captured(2).toInt();
-        if (first < lowestAddress || last > highestAddress || first > last)
-            return std::nullopt;
-        for (int address = first; address <= last; ++address) {
-            if (!addresses.contains(address))
-                addresses.append(address);
-        }
-    }
-    return addresses;
-}
 
 ParseResult parseArguments(const QStringList &arguments, const QDateTime &now, Invocation &out)
 {
@@ -597,6 +645,25 @@ Commands:
                        find every module on an RS-485 bus: each address (default 1-247) at
                        each speed (default all six, or -b), e.g. --speeds 9600,19200
                        --addresses 1-32,100; Ctrl-C stops and prints what was found
+  watch [-n CYCLES] [--period S] [--csv]
+                       poll the modules of -a (a list, e.g. -a 1,3,17-20) at -b SPEED round
+                       robin, every S seconds (default 1; longer when the line needs it),
+                       CYCLES times (default 0: until Ctrl-C, which ends after the request
+                       under way); a row per module per cycle, "no reply" or "offline"
+                       included. A module silent three times in a row is offline and asked
+                       again after 2, 4, 8 ... cycles, at most a minute apart. Exit status 0
+                       only when every poll of every module was answered
+        [--limit NAME=VALUE] [--format influx] [--mqtt URL [--ca-file FILE]
+        [--mqtt-user NAME [--mqtt-password-file FILE]] [--mqtt-prefix PREFIX]
+        [--ha-discovery] [--mqtt-queue N]]
+                       every reading is flagged range, dew_point, step or flat when it is
+                       implausible (JSON, line protocol, MQTT; --limit sets a threshold,
+                       e.g. --limit step-temperature=3); --format influx writes InfluxDB line
+                       protocol for Telegraf; --mqtt mqtt://HOST[:PORT] (mqtts:// with
+                       --ca-file) publishes each module's state and availability, QoS 1,
+                       keeping up to N readings (default 100000) while the broker is away;
+                       the password comes from the file or QUORVEL_MQTT_PASSWORD;
+                       --ha-discovery announces the modules to Home Assistant
   provision --address N --baud SPEED --serial auto|DIGITS [--type sht2x|sht3x]
             [--mode MODE [--start TIME] [--interval INTERVAL]]
                        set up one module in a safe order (serial number, recording, address,
@@ -622,6 +689,7 @@ Examples:
   quorvel-cli -p /dev/ttyUSB0 probe
   quorvel-cli -p COM3 -b 9600 -a 1 read -n 60 --csv > readings.csv
   quorvel-cli -p /dev/ttyUSB0 -b 9600 scan --addresses 1-32
+  quorvel-cli -p /dev/ttyUSB0 -b 9600 -a 1-32 watch --csv > bus.csv
   quorvel-cli -p /dev/ttyUSB0 --json provision --address 17 --baud 19200 --serial auto
 )");
 }

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "cli/linetiming.h"
+#include "bus/linetiming.h"
+#include "cli/feeds.h"
 
 #include <QDateTime>
 #include <QList>
@@ -26,6 +27,7 @@ enum class Command {
     Record,
     Scan,
     Provision,
+    Watch,
 };
 
 // Exit status a script can test.
@@ -71,11 +73,11 @@ struct Invocation
     std::optional<int> address;
     bool json = false;
     bool verbose = false;
-    std::chrono::milliseconds margin = defaultMargin;
+    std::chrono::milliseconds margin = bus::defaultMargin;
 
     // read
     int count = 1; // 0: until Ctrl-C
-    std::chrono::milliseconds pollInterval = 1000ms;
+    std::chrono::milliseconds pollInterval = std::chrono::seconds(1);
     bool csv = false;
 
     // set-address, set-baud, provision
@@ -88,9 +90,12 @@ struct Invocation
     // record, provision
     RecordRequest record;
 
-    // scan
+    // scan; watch polls scanAddresses, every pollInterval
     QList<int> scanSpeeds;
     QList<int> scanAddresses;
+
+    // watch: the flags' limits, the line protocol, MQTT
+    FeedOptions feed;
 };
 
 enum class ParseOutcome { Run, Help, Version, Error };
@@ -106,8 +111,5 @@ struct ParseResult
 ParseResult parseArguments(const QStringList &arguments, const QDateTime &now, Invocation &out);
 
 QString helpText();
-
-// "1-10,20": addresses in the order given, each once; nothing when malformed or out of range.
-std::optional<QList<int>> parseAddressList(const QString &text);
 
 } // namespace cli

@@ -4,6 +4,7 @@
 #include "cli/interrupt.h"
 #include "cli/output.h"
 #include "cli/scan.h"
+#include "cli/watch.h"
 #include "protocol/frames.h"
 #include "protocol/tables.h"
 #include "samples/csv.h"
@@ -40,9 +41,18 @@ QString hexOfSerial(const QString &digits)
 } // namespace
 
 Session::Session(const Invocation &invocation, Output &output)
-    : m_invocation(invocation), m_output(output),
-      m_link(output, invocation.verbose, invocation.margin)
+    : m_invocation(invocation), m_output(output), m_link(invocation.margin)
 {
+    m_link.setTracing(invocation.verbose);
+    QObject::connect(&m_link, &bus::Link::traced, &m_link,
+                     [this](const QString &line) { m_output.trace(line); });
+    // Ctrl-C cuts a wait short, except in watch, which finishes the slot under way.
+    if (invocation.command != Command::Watch) {
+        QObject::connect(&Interrupt::instance(), &Interrupt::triggered, &m_link,
+                         &bus::Link::interrupt);
+        if (Interrupt::instance().requested())
+            m_link.interrupt();
+    }
 }
 
 int Session::run()
@@ -72,8 +82,19 @@ int Session::run()
         return Scan(m_invocation, m_output, m_link).run();
     case Command::Provision:
         return provision();
+    case Command::Watch:
+        return watch();
     }
     return exitUsage;
+}
+
+int Session::watch()
+{
+    if (!m_link.open(m_invocation.port, *m_invocation.speed)) {
+        m_output.message(m_link.openError());
+        return exitPort;
+    }
+    return watchBus(m_invocation, m_output, m_link);
 }
 
 // --- finding the module ---------------------------------------------------------------------

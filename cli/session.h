@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/modulelink.h"
+#include "bus/link.h"
 #include "cli/options.h"
 
 #include <QDateTime>
@@ -10,6 +10,9 @@
 #include <optional>
 
 namespace cli {
+
+using bus::Exchange;
+using bus::Outcome;
 
 class Output;
 
@@ -45,6 +48,7 @@ private:
     int read();
     int record();
     int provision();
+    int watch();
     int singleStep(Step (Session::*step)());
 
     bool openLink(int speed);
@@ -72,7 +76,7 @@ private:
 
     const Invocation &m_invocation;
     Output &m_output;
-    ModuleLink m_link;
+    bus::Link m_link;
     int m_speed = 0;
     std::optional<int> m_address; // only ever one the module answered from or reported
     bool m_addressRead = false;   // m_address came from the module, through address 0

@@ -5,6 +5,7 @@
 #include "link/reconnector.h"
 #include "link/serialportsettingdialog.h"
 #include "protocol/logging.h"
+#include "protocol/portname.h"
 #include "protocol/tables.h"
 #include "protocol/uartdata.h"
 #include "ui_widget.h"
@@ -20,14 +21,15 @@ void Widget::PushButtonLinkSlot()
     reconnector->cancel();
     // A probe still running would reopen the old port behind the dialog at its next step.
     autoBaudTimer->stop();
-    if (serialPort->isOpen()) {
+    if (serialPort->isOpen() || closeNetworkLink()) {
         serialPort->close();
         emit portClosed();
     }
     SerialportSettingDialog dialog;
     if (dialog.exec() != QDialog::Accepted)
         return;
-    if (UartData.BaudRate == 0) {
+    // Behind a converter the line speed is the converter's: there is nothing to probe.
+    if (UartData.BaudRate == 0 && !protocol::parsePortName(UartData.PortName).isNetwork()) {
         AUTOUartInit();
         return;
     }
@@ -38,6 +40,8 @@ void Widget::PushButtonLinkSlot()
 
 void Widget::openSerialLink()
 {
+    if (openNetworkLink())
+        return;
     const bool opened = openPort();
     if (!UartData.ReopenFlag) {
         PushButtonAddressReadSlot();
@@ -153,11 +157,11 @@ void Widget::dropLostPort()
     settingResponseTimer->stop();
     autoBaudTimer->stop();
     // Acknowledged, lost before the reopen: the module listens at the new speed already.
-    if (UartData.ReopenFlag && UartData.ResponseFlag)
+    if (UartData.ReopenFlag && UartData.ResponseFlag && !networkLinked)
         emit linkEstablished(serialPort->portName(), UartData.BaudRate);
     UartData.ReopenFlag = false;
-    emit portLost(serialPort->portName());
+    emit portLost(linkName());
     if (wasPolling)
         emit pollingChanged(false);
-    showMessage(tr("Error"), tr("The serial port was disconnected!"));
+    showMessage(tr("Error"), lostLinkMessage());
 }

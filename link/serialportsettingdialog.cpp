@@ -1,11 +1,14 @@
 #include "link/serialportsettingdialog.h"
 
 #include "link/portwatcher.h"
+#include "protocol/portname.h"
 #include "protocol/tables.h"
 #include "protocol/uartdata.h"
 #include "ui_serialportsettingdialog.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QMessageBox>
 #include <QSerialPort>
 
 #include <algorithm>
@@ -44,7 +47,16 @@ SerialportSettingDialog::SerialportSettingDialog(QWidget *parent)
     connect(portWatcher, &PortWatcher::portsChanged, this, &SerialportSettingDialog::followPorts);
     connect(ui->comboBoxName, &QComboBox::currentTextChanged, this,
             &SerialportSettingDialog::showChoiceToolTip);
+    connect(ui->comboBoxName, &QComboBox::currentTextChanged, this,
+            &SerialportSettingDialog::showLinkKind);
+    // No system lists a converter: the one of the last link is offered again as typed.
+    if (protocol::parsePortName(UartData.PortName).isNetwork())
+        ui->comboBoxName->setEditText(UartData.PortName);
     showChoiceToolTip();
+    // The margin of the last network link, while the program runs.
+    if (UartData.NetworkMarginMs > 0)
+        ui->spinBoxMargin->setValue(UartData.NetworkMarginMs);
+    showLinkKind();
 }
 
 SerialportSettingDialog::~SerialportSettingDialog()
@@ -143,8 +155,36 @@ void SerialportSettingDialog::ClickedCancelSlots()
     reject();
 }
 
+void SerialportSettingDialog::showLinkKind()
+{
+    // The speed belongs to the converter's serial side, so the box would promise what a network
+    // link cannot do; the margin means nothing on a serial port.
+    const bool network = protocol::parsePortName(ui->comboBoxName->currentText()).isNetwork();
+    ui->comboBoxBaud->setEnabled(!network);
+    ui->spinBoxMargin->setEnabled(network);
+    ui->labelNetworkNote->setText(
+        network ? tr("A network link: the line speed is set on the converter (serial side 8N1), "
+                     "so the speed box has no meaning and nothing is probed.")
+                : QString());
+    ui->labelNetworkNote->setVisible(network);
+}
+
 void SerialportSettingDialog::ClickedOKSlots()
 {
+    const protocol::PortName name = protocol::parsePortName(ui->comboBoxName->currentText());
+    // An empty box goes on as it always has; a malformed address is sent back to be mended.
+    if (!name.isValid() && !ui->comboBoxName->currentText().trimmed().isEmpty()) {
+        QMessageBox::information(this, tr("Error"),
+                                 QCoreApplication::translate("PortName", name.problem));
+        return;
+    }
+    UartData.NetworkMarginMs = ui->spinBoxMargin->value();
+    if (name.isValid() && name.isNetwork()) {
+        UartData.PortName = name.displayName();
+        UartData.BaudRate = 0;
+        accept();
+        return;
+    }
     // The box is editable: a typed device path (a pseudo-terminal, /dev/serial/by-id/...) counts.
     UartData.PortName = ui->comboBoxName->currentText();
     UartData.BaudRate = speedOfBaudEntry(ui->comboBoxBaud->currentIndex());

@@ -32,6 +32,7 @@ private:
     void followPorts();
     void addOpenablePort(const PortEntry &port);
     void showChoiceToolTip();
+    void showLinkKind();
     QString toolTipOf(const PortEntry &port) const;
 
     Ui::SerialportSettingDialog *ui;

@@ -1,6 +1,7 @@
 #include "monitor/linkmonitor.h"
 
 #include "app/timing.h"
+#include "samples/fromreply.h"
 
 #include <QDateTime>
 
@@ -12,19 +13,6 @@ namespace monitor {
 namespace {
 using namespace std::chrono_literals;
 using protocol::RequestKind;
-
-// How long each kind of request waits for its reply, in the order of RequestKind. The poll
-// waits for the next poll instead (0 here).
-constexpr std::array<std::chrono::milliseconds, protocol::allRequestKinds.size()> replyDeadlines{
-    0ms,                               // Measurement
-    timing::replyDeadline,             // ReadAddress
-    timing::replyDeadline,             // WriteAddress
-    timing::replyDeadline,             // WriteLineSpeed
-    timing::replyDeadline,             // DeviceInfo
-    timing::serialNumberReplyDeadline, // WriteSerialNumber
-    timing::replyDeadline,             // ReadRecording
-    timing::settingReplyDeadline,      // WriteRecording
-};
 
 constexpr qint64 nanoseconds(std::chrono::milliseconds ms)
 {
@@ -82,9 +70,9 @@ void LinkMonitor::onRequestSent(RequestKind kind, const QByteArray &frame)
     const quint8 address = frame.isEmpty() ? 0 : quint8(frame.at(0));
     if (poll)
         m_lastPolledAddress = address;
-    m_pending.push_back(Pending{kind, now,
-                                poll ? -1 : now + nanoseconds(replyDeadlines[std::size_t(kind)]),
-                                QDateTime::currentMSecsSinceEpoch(), address, true});
+    m_pending.push_back(
+        Pending{kind, now, poll ? -1 : now + nanoseconds(protocol::describe(kind).replyDeadline),
+                QDateTime::currentMSecsSinceEpoch(), address, true});
     m_statistics.bytesSent += frame.size();
     ++m_statistics[kind].sent;
     armDeadline();
@@ -119,14 +107,8 @@ void LinkMonitor::onReplyRecognised(const protocol::Reply &reply)
 
     if (!isMeasurement(reply.kind))
         return;
-    samples::Sample sample;
-    sample.msecsSinceEpoch = QDateTime::currentMSecsSinceEpoch();
-    sample.address = address;
-    sample.temperature = reply.temperature;
-    sample.humidity = reply.humidity;
-    sample.dewPoint = reply.dewTemp;
-    sample.hasWetBulb = reply.kind == protocol::ReplyKind::MeasurementWithWetBulb;
-    sample.wetBulb = sample.hasWetBulb ? reply.wetBulbTemp : 0;
+    const samples::Sample sample =
+        samples::sampleOfReply(reply, address, QDateTime::currentMSecsSinceEpoch());
     addSample(sample);
 }
 
@@ -200,10 +182,8 @@ void LinkMonitor::giveUp(const Pending &request)
         ++m_statistics[request.kind].noReply;
     if (request.kind != RequestKind::Measurement)
         return;
-    samples::Sample gap;
-    gap.msecsSinceEpoch = request.sentMsecsSinceEpoch;
-    gap.address = request.address;
-    gap.status = samples::Sample::Status::NoReply;
+    const samples::Sample gap =
+        samples::noReplySample(request.address, request.sentMsecsSinceEpoch);
     addSample(gap);
 }
 

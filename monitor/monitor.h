@@ -27,6 +27,7 @@ public:
     void showWindow();
 
 private:
+    Widget *m_mainWindow;
     LinkMonitor *m_link;
     // Not a child of the main window, so that it is a window of its own rather than one kept
     // above the main window; it goes with the monitor all the same.

@@ -1,5 +1,6 @@
 #include "monitor/monitorwindow.h"
 
+#include "busview/buspanel.h"
 #include "monitor/linkmonitor.h"
 #include "monitor/statisticsmodel.h"
 #include "monitor/trendchart.h"
@@ -44,7 +45,8 @@ QString duration(qint64 ms)
 
 MonitorWindow::MonitorWindow(LinkMonitor *link, TrendChartPlugin *charts, QWidget *parent)
     : QWidget(parent), ui(new Ui::MonitorWindow), m_link(link),
-      m_statistics(new StatisticsModel(link, this)), m_directory(QDir::homePath())
+      m_statistics(new StatisticsModel(link, this)), m_bus(new busview::BusPanel(this)),
+      m_directory(QDir::homePath())
 {
     ui->setupUi(this);
     // The main window's end ends the program; this one is not asked.
@@ -63,6 +65,9 @@ MonitorWindow::MonitorWindow(LinkMonitor *link, TrendChartPlugin *charts, QWidge
     connect(ui->pushButtonSaveCsv, &QPushButton::clicked, this, &MonitorWindow::saveCsv);
     connect(ui->pushButtonLog, &QPushButton::clicked, this, &MonitorWindow::toggleLog);
     connect(m_link, &LinkMonitor::sampleAdded, this, &MonitorWindow::logSample);
+    ui->tabWidget->addTab(m_bus, tr("Bus"));
+    m_statistics->setBus(&m_bus->poller());
+    connect(m_bus, &busview::BusPanel::sampleTaken, this, &MonitorWindow::logSample);
 
     m_redraw.setInterval(redrawPeriod);
     connect(&m_redraw, &QTimer::timeout, this, &MonitorWindow::refresh);
@@ -151,9 +156,12 @@ void MonitorWindow::showStatistics()
     ui->labelExceptions->setText(locale.toString(s.exceptions));
     ui->labelPortLosses->setText(locale.toString(s.portLosses));
     ui->labelReconnects->setText(locale.toString(s.reconnects));
+    // A network link has no speed of its own: the converter's serial side has it.
     ui->labelPort->setText(
-        m_link->isPortOpen() ? tr("%1 at %2 bit/s").arg(m_link->portName()).arg(m_link->portSpeed())
-                             : tr("None"));
+        !m_link->isPortOpen() ? tr("None")
+        : m_link->portSpeed() > 0
+            ? tr("%1 at %2 bit/s").arg(m_link->portName()).arg(m_link->portSpeed())
+            : m_link->portName());
     const qint64 since = m_link->msecsSinceGoodReply();
     ui->labelLastReply->setText(since < 0 ? tr("No reply yet") : duration(since));
 }

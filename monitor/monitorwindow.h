@@ -16,6 +16,10 @@ namespace samples {
 struct Sample;
 }
 
+namespace busview {
+class BusPanel;
+}
+
 namespace monitor {
 
 class LinkMonitor;
@@ -35,6 +39,8 @@ public:
     MonitorWindow(LinkMonitor *link, TrendChartPlugin *charts, QWidget *parent = nullptr);
     ~MonitorWindow() override;
 
+    busview::BusPanel *busPanel() const { return m_bus; }
+
 protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
@@ -53,6 +59,7 @@ private:
     Ui::MonitorWindow *ui;
     LinkMonitor *m_link;
     StatisticsModel *m_statistics;
+    busview::BusPanel *m_bus;
     TrendChart *m_trend = nullptr; // owned by its widget
     QTimer m_redraw;
     samples::LogFile m_log;

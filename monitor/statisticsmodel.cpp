@@ -1,5 +1,6 @@
 #include "monitor/statisticsmodel.h"
 
+#include "bus/poller.h"
 #include "monitor/linkmonitor.h"
 
 #include <cmath>
@@ -7,18 +8,6 @@
 namespace monitor {
 
 namespace {
-// Row names, in the order of protocol::RequestKind.
-constexpr std::array<const char *, protocol::allRequestKinds.size()> kindNames{
-    QT_TRANSLATE_NOOP("monitor::StatisticsModel", "Measurement"),
-    QT_TRANSLATE_NOOP("monitor::StatisticsModel", "Read address"),
-    QT_TRANSLATE_NOOP("monitor::StatisticsModel", "Write address"),
-    QT_TRANSLATE_NOOP("monitor::StatisticsModel", "Write line speed"),
-    QT_TRANSLATE_NOOP("monitor::StatisticsModel", "Device information"),
-    QT_TRANSLATE_NOOP("monitor::StatisticsModel", "Write serial number"),
-    QT_TRANSLATE_NOOP("monitor::StatisticsModel", "Read recording"),
-    QT_TRANSLATE_NOOP("monitor::StatisticsModel", "Write recording"),
-};
-
 constexpr std::array<const char *, StatisticsModel::ColumnCount> columnNames{
     QT_TRANSLATE_NOOP("monitor::StatisticsModel", "Sent"),
     QT_TRANSLATE_NOOP("monitor::StatisticsModel", "Answered"),
@@ -41,7 +30,31 @@ StatisticsModel::StatisticsModel(const LinkMonitor *link, QObject *parent)
 
 int StatisticsModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : int(kindNames.size());
+    if (parent.isValid())
+        return 0;
+    return int(protocol::requestKinds.size()) + (m_bus ? int(m_bus->modules().size()) : 0);
+}
+
+QVariant StatisticsModel::busData(int module, Column column) const
+{
+    const bus::ModuleStatus &status = m_bus->modules().at(std::size_t(module));
+    switch (column) {
+    case Sent:
+        return status.sent;
+    case Answered:
+        return status.answered;
+    case NoReply:
+        return status.sent - status.answered;
+    case LatencyMin:
+        return milliseconds(status.minLatencyMs());
+    case LatencyMedian:
+        return milliseconds(status.medianLatencyMs());
+    case LatencyMax:
+        return milliseconds(status.maxLatencyMs());
+    case ColumnCount:
+        break;
+    }
+    return {};
 }
 
 int StatisticsModel::columnCount(const QModelIndex &parent) const
@@ -57,6 +70,9 @@ QVariant StatisticsModel::data(const QModelIndex &index, int role) const
         return int(Qt::AlignRight | Qt::AlignVCenter);
     if (role != Qt::DisplayRole)
         return {};
+    const int kinds = int(protocol::requestKinds.size());
+    if (index.row() >= kinds)
+        return busData(index.row() - kinds, Column(index.column()));
     const RequestCounts &counts =
         m_link->statistics()[protocol::allRequestKinds[std::size_t(index.row())]];
     switch (Column(index.column())) {
@@ -84,11 +100,20 @@ QVariant StatisticsModel::headerData(int section, Qt::Orientation orientation, i
         return {};
     if (orientation == Qt::Horizontal)
         return section < ColumnCount ? tr(columnNames[std::size_t(section)]) : QVariant();
-    return section < int(kindNames.size()) ? tr(kindNames[std::size_t(section)]) : QVariant();
+    const int kinds = int(protocol::requestKinds.size());
+    if (section >= kinds && m_bus && section - kinds < int(m_bus->modules().size()))
+        return tr("Module %1").arg(int(m_bus->modules().at(std::size_t(section - kinds)).address));
+    return section < kinds ? tr(protocol::requestKinds[std::size_t(section)].label) : QVariant();
 }
 
 void StatisticsModel::refresh()
 {
+    // A new set of modules on the bus adds or removes rows.
+    if (rowCount() != m_rows) {
+        beginResetModel();
+        m_rows = rowCount();
+        endResetModel();
+    }
     emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1), {Qt::DisplayRole});
 }
 

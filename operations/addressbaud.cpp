@@ -20,14 +20,14 @@ void Widget::writeRequest(protocol::RequestKind kind, const QByteArray &frame)
 {
     // A request lost with the port shows as a missing reply; one that never reached an open
     // port (Read before Link) was not sent at all, and listeners must not count it.
-    if (serialPort->write(frame) == frame.size())
+    if (linkDevice()->write(frame) == frame.size())
         emit requestSent(kind, frame);
 }
 
 void Widget::sendModbusRequest(protocol::RequestKind kind, const QByteArray &frame)
 {
     writeRequest(kind, frame);
-    responseTimer->start(timing::replyDeadline);
+    responseTimer->start(withLinkMargin(timing::replyDeadline));
     UartData.ResponseFlag = false;
     appendExchangeLog(frames::hexText(frame), false);
     humitureTimer->start(timing::pollPeriod);
@@ -72,6 +72,8 @@ void Widget::PushButtonAddressSlot()
 void Widget::PushButtonBaudRateSlot()
 {
     const quint8 code = quint8(ui->comboBoxBaudRate->currentIndex() + 1);
+    if (!confirmNetworkSpeedChange(protocol::speedOfBaudCode(code).value_or(0)))
+        return;
     qCDebug(lcModule) << "baud code" << int(code);
     sendModbusRequest(protocol::RequestKind::WriteLineSpeed, frames::writeBaudCodeRequest(code));
     // The link follows once the module has answered at the old speed (TimerResponseSlot).

@@ -36,7 +36,7 @@ std::optional<quint32> moduleSeconds(const QDateTime &dateTime)
 void Widget::PushButtonReadRecordSlot()
 {
     writeRequest(protocol::RequestKind::ReadRecording, frames::readRecordConfigRequest());
-    responseTimer->start(timing::replyDeadline);
+    responseTimer->start(withLinkMargin(timing::replyDeadline));
     UartData.ResponseFlag = false;
     humitureTimer->start(timing::pollPauseAfterRecordCommand);
     ui->pushButtonReadRecord->setEnabled(false);
@@ -82,7 +82,7 @@ void Widget::SendUartRecordOrder()
     writeRequest(protocol::RequestKind::WriteRecording,
                  frames::writeRecordConfigRequest(*now, UartData.RecordMode,
                                                   UartData.SampleInterval, *start));
-    settingResponseTimer->start(timing::settingReplyDeadline);
+    settingResponseTimer->start(withLinkMargin(timing::settingReplyDeadline));
     UartData.SettingFlag = false;
 }
 

@@ -13,7 +13,7 @@
 void Widget::PushButtonReadSNSlot()
 {
     writeRequest(protocol::RequestKind::DeviceInfo, frames::readDeviceInfoRequest());
-    responseTimer->start(timing::replyDeadline);
+    responseTimer->start(withLinkMargin(timing::replyDeadline));
     UartData.ResponseFlag = false;
     humitureTimer->start(timing::pollPeriod);
 }
@@ -49,7 +49,7 @@ void Widget::SendUartSNOrder()
 {
     writeRequest(protocol::RequestKind::WriteSerialNumber,
                  frames::writeSerialNumberRequest(UartData.ModelCode, UartData.SerialNumber));
-    responseTimer->start(timing::serialNumberReplyDeadline);
+    responseTimer->start(withLinkMargin(timing::serialNumberReplyDeadline));
     UartData.ResponseFlag = false;
 }
 

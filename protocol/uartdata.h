@@ -15,6 +15,7 @@ struct UartRecord
     qint32 DataBits = 0; // recorded from the dialog, never applied: the module speaks 8N1
     qint32 Parity = 0;
     qint32 StopBits = 0;
+    qint32 NetworkMarginMs = 0; // a network link's allowance on top of each reply deadline
     qint32 BaudTable[6] = {};
     quint8 BaudIndex = 0; // probe speeds tried so far
     quint8 BaudCount = 0;

@@ -1,7 +1,8 @@
 # The catalogue must cover every text of the program: lupdate merges the texts the sources
 # and forms use into a copy of it, and lrelease must then find nothing unfinished.
 set(SOURCES ${SOURCE_ROOT}/app ${SOURCE_ROOT}/link ${SOURCE_ROOT}/operations ${SOURCE_ROOT}/forms
-    ${SOURCE_ROOT}/monitor)
+    ${SOURCE_ROOT}/monitor ${SOURCE_ROOT}/network ${SOURCE_ROOT}/protocol ${SOURCE_ROOT}/bus
+    ${SOURCE_ROOT}/busview)
 configure_file(${TS} ${WORK_TS} COPYONLY)
 # -I: the namespaced classes of monitor/ are known by their headers, which name their folder.
 execute_process(COMMAND ${LUPDATE} -silent -no-obsolete -locations none -I ${SOURCE_ROOT} ${SOURCES}

@@ -115,6 +115,26 @@
         <source>Cancel</source>
         <translation>取消</translation>
     </message>
+    <message>
+        <source>Network margin:</source>
+        <translation>网络余量：</translation>
+    </message>
+    <message>
+        <source>Time a network link adds to every reply deadline of the module</source>
+        <translation>网络连接为模块的每个应答时限增加的时间</translation>
+    </message>
+    <message>
+        <source> ms</source>
+        <translation> 毫秒</translation>
+    </message>
+    <message>
+        <source>A network link: the line speed is set on the converter (serial side 8N1), so the speed box has no meaning and nothing is probed.</source>
+        <translation>网络连接：波特率在转换器上设置（串口侧 8N1），因此波特率选项无效，也不会自动探测。</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>错误</translation>
+    </message>
 </context>
 <context>
     <name>Widget</name>
@@ -394,6 +414,26 @@
         <source>Monitor</source>
         <translation>监视</translation>
     </message>
+    <message>
+        <source>The module now runs at %1 bit/s. Set the serial side of the converter to the same speed: until then the module cannot answer.</source>
+        <translation>模块现在的波特率为 %1 bit/s。请将转换器串口侧设为相同的波特率：在此之前模块无法应答。</translation>
+    </message>
+    <message>
+        <source>The network link was lost: %1
+Quorvel links again as soon as the converter answers.</source>
+        <translation>网络连接已断开：%1
+转换器恢复响应后 Quorvel 将自动重新连接。</translation>
+    </message>
+    <message>
+        <source>Line speed</source>
+        <translation>波特率</translation>
+    </message>
+    <message>
+        <source>The module is reached through a network converter. At %1 bit/s it cannot answer until the serial side of the converter is set to the same speed.
+Change the line speed of the module?</source>
+        <translation>模块通过网络转换器连接。改为 %1 bit/s 后，在转换器串口侧设为相同波特率之前模块无法应答。
+是否修改模块的波特率？</translation>
+    </message>
 </context>
 <context>
     <name>ExchangeLogMenu</name>
@@ -420,6 +460,218 @@
     <message>
         <source>Cannot save %1: %2</source>
         <translation>无法保存 %1：%2</translation>
+    </message>
+</context>
+<context>
+    <name>BusPanel</name>
+    <message>
+        <source>Addresses:</source>
+        <translation>地址：</translation>
+    </message>
+    <message>
+        <source>Addresses and ranges, such as 1, 3, 17-20. Scan looks in them, or in 1-247 when empty.</source>
+        <translation>地址和范围，例如 1, 3, 17-20。扫描在这些地址中查找，留空时扫描 1-247。</translation>
+    </message>
+    <message>
+        <source>1, 3, 17-20</source>
+        <translation>1, 3, 17-20</translation>
+    </message>
+    <message>
+        <source>Scan</source>
+        <translation>扫描</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Mark values off the median by more than:</source>
+        <translation>标记偏离中位数超过以下值的读数：</translation>
+    </message>
+    <message>
+        <source>±</source>
+        <translation>±</translation>
+    </message>
+    <message>
+        <source> °C</source>
+        <translation> °C</translation>
+    </message>
+    <message>
+        <source> %RH</source>
+        <translation> %RH</translation>
+    </message>
+    <message>
+        <source>Poll bus</source>
+        <translation>轮询总线</translation>
+    </message>
+    <message>
+        <source>Not polling.</source>
+        <translation>未在轮询。</translation>
+    </message>
+</context>
+<context>
+    <name>busview::BusPanel</name>
+    <message>
+        <source>The serial port was disconnected!</source>
+        <translation>串口已断开！</translation>
+    </message>
+    <message>
+        <source>Link the module in the main window first: the bus is polled on its port and at its line speed.</source>
+        <translation>请先在主窗口中连接模块：总线使用主窗口的串口和波特率进行轮询。</translation>
+    </message>
+    <message>
+        <source>Bus</source>
+        <translation>总线</translation>
+    </message>
+    <message>
+        <source>The main window holds %1. Hand it over to the bus? The main window shows itself unlinked until the bus gives it back on Stop.</source>
+        <translation>主窗口正在使用 %1。是否将其交给总线？在总线“停止”并交还串口之前，主窗口显示为未连接。</translation>
+    </message>
+    <message>
+        <source>Type the addresses of the modules, such as 1, 3, 17-20 (1 to 247), or let Scan find them.</source>
+        <translation>请输入模块地址，例如 1, 3, 17-20（1 至 247），或用“扫描”查找。</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>停止</translation>
+    </message>
+    <message>
+        <source>Poll bus</source>
+        <translation>轮询总线</translation>
+    </message>
+    <message>
+        <source>Type the addresses to scan, such as 1-32 (1 to 247), or leave the box empty to scan them all.</source>
+        <translation>请输入要扫描的地址，例如 1-32（1 至 247），或留空以扫描全部地址。</translation>
+    </message>
+    <message numerus="yes">
+        <source>Scanning %n address(es) at %1 bit/s…</source>
+        <translation>
+            <numerusform>正在以 %1 bit/s 扫描 %n 个地址…</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Scan cancelled: %n module(s) found.</source>
+        <translation>
+            <numerusform>扫描已取消：找到 %n 个模块。</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Scan done: %n module(s) found.</source>
+        <translation>
+            <numerusform>扫描完成：找到 %n 个模块。</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Not polling.</source>
+        <translation>未在轮询。</translation>
+    </message>
+    <message numerus="yes">
+        <source>Polling %1 at %2 bit/s: %3 of %n module(s) online.</source>
+        <translation>
+            <numerusform>正在以 %2 bit/s 轮询 %1：%n 个模块中 %3 个在线。</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>busview::BusTableModel</name>
+    <message>
+        <source>Address</source>
+        <translation>地址</translation>
+    </message>
+    <message>
+        <source>Type</source>
+        <translation>类型</translation>
+    </message>
+    <message>
+        <source>Serial number</source>
+        <translation>序列号</translation>
+    </message>
+    <message>
+        <source>Temperature (°C)</source>
+        <translation>温度 (°C)</translation>
+    </message>
+    <message>
+        <source>Humidity (%RH)</source>
+        <translation>湿度 (%RH)</translation>
+    </message>
+    <message>
+        <source>Dew point (°C)</source>
+        <translation>露点 (°C)</translation>
+    </message>
+    <message>
+        <source>Wet bulb (°C)</source>
+        <translation>湿球 (°C)</translation>
+    </message>
+    <message>
+        <source>Last reply</source>
+        <translation>最后应答</translation>
+    </message>
+    <message>
+        <source>Sent</source>
+        <translation>已发送</translation>
+    </message>
+    <message>
+        <source>Answered</source>
+        <translation>已应答</translation>
+    </message>
+    <message>
+        <source>Median latency (ms)</source>
+        <translation>延迟中位数 (ms)</translation>
+    </message>
+    <message>
+        <source>State</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>°C</source>
+        <translation>°C</translation>
+    </message>
+    <message>
+        <source>%RH</source>
+        <translation>%RH</translation>
+    </message>
+    <message>
+        <source>%1 %2 %3 the median of the online modules (%4 %2)</source>
+        <translation>%3在线模块的中位数（%4 %2）%1 %2</translation>
+    </message>
+    <message>
+        <source>above</source>
+        <translation>高于</translation>
+    </message>
+    <message>
+        <source>below</source>
+        <translation>低于</translation>
+    </message>
+    <message>
+        <source>(not read)</source>
+        <translation>（未读取）</translation>
+    </message>
+    <message>
+        <source>not asked yet</source>
+        <translation>尚未询问</translation>
+    </message>
+    <message>
+        <source>online</source>
+        <translation>在线</translation>
+    </message>
+    <message>
+        <source>no reply</source>
+        <translation>无应答</translation>
+    </message>
+    <message>
+        <source>offline until %1</source>
+        <translation>离线，%1 再试</translation>
+    </message>
+</context>
+<context>
+    <name>bus::Poller</name>
+    <message>
+        <source>several modules answer: type and serial number are read with a module alone on the line</source>
+        <translation>多个模块应答：类型和序列号需在线路上只有一个模块时读取</translation>
+    </message>
+    <message>
+        <source>other modules share the line: type and serial number are read with a module alone on it</source>
+        <translation>线路上还有其他模块：类型和序列号需在线路上只有一个模块时读取</translation>
     </message>
 </context>
 <context>
@@ -516,6 +768,10 @@
 <context>
     <name>monitor::MonitorWindow</name>
     <message>
+        <source>Bus</source>
+        <translation>总线</translation>
+    </message>
+    <message>
         <source>The trend chart cannot be shown: its plugin is missing or does not load. Reinstalling Quorvel brings it back. The statistics and the measurement file work without it.</source>
         <translation>无法显示趋势图：其插件缺失或无法加载。重新安装 Quorvel 即可恢复。统计和测量文件不受影响。</translation>
     </message>
@@ -605,6 +861,10 @@ Logging has stopped. The samples of this run are still kept and can be saved wit
 <context>
     <name>monitor::StatisticsModel</name>
     <message>
+        <source>Module %1</source>
+        <translation>模块 %1</translation>
+    </message>
+    <message>
         <source>Measurement</source>
         <translation>测量</translation>
     </message>
@@ -686,6 +946,60 @@ Logging has stopped. The samples of this run are still kept and can be saved wit
     <message>
         <source>No reply</source>
         <translation>无应答</translation>
+    </message>
+</context>
+<context>
+    <name>PortName</name>
+    <message>
+        <source>An IPv6 address in brackets lacks its closing bracket.</source>
+        <translation>方括号中的 IPv6 地址缺少右方括号。</translation>
+    </message>
+    <message>
+        <source>Between the brackets there must be an IPv6 address.</source>
+        <translation>方括号中必须是 IPv6 地址。</translation>
+    </message>
+    <message>
+        <source>A network address needs a port number: HOST:PORT.</source>
+        <translation>网络地址需要端口号：主机:端口。</translation>
+    </message>
+    <message>
+        <source>Write an IPv6 address in brackets: [ADDRESS]:PORT.</source>
+        <translation>IPv6 地址请写在方括号中：[地址]:端口。</translation>
+    </message>
+    <message>
+        <source>A network address needs a host before the port number: HOST:PORT.</source>
+        <translation>网络地址的端口号前需要主机：主机:端口。</translation>
+    </message>
+    <message>
+        <source>The host is neither a host name nor an IP address.</source>
+        <translation>主机既不是主机名也不是 IP 地址。</translation>
+    </message>
+    <message>
+        <source>The port number of a network address must be from 1 to 65535.</source>
+        <translation>网络地址的端口号必须在 1 到 65535 之间。</translation>
+    </message>
+    <message>
+        <source>Name a serial port or a network address (HOST:PORT).</source>
+        <translation>请填写串口或网络地址（主机:端口）。</translation>
+    </message>
+</context>
+<context>
+    <name>TcpLink</name>
+    <message>
+        <source>%1 did not answer within %2 s: check the address, the network and that the converter is switched on.</source>
+        <translation>%1 在 %2 秒内没有响应：请检查地址、网络以及转换器是否通电。</translation>
+    </message>
+    <message>
+        <source>%1 refused the connection: check the port number and that the converter is in TCP server mode and has no other client.</source>
+        <translation>%1 拒绝了连接：请检查端口号，并确认转换器处于 TCP 服务器模式且没有其他客户端。</translation>
+    </message>
+    <message>
+        <source>The host %1 is not known: check its name.</source>
+        <translation>未知主机 %1：请检查名称。</translation>
+    </message>
+    <message>
+        <source>%1 closed the connection.</source>
+        <translation>%1 关闭了连接。</translation>
     </message>
 </context>
 </TS>

@@ -5,7 +5,7 @@
 //   bench_cli first-reading  first_ms, process start to the first reading on standard output;
 //                            line_ms, request and reply on the wire
 // The simulator runs as a program of its own, so that nothing in this process delays it.
-#include "cli/linetiming.h"
+#include "bus/linetiming.h"
 #include "protocol/tables.h"
 
 #include <QCoreApplication>
@@ -123,14 +123,14 @@ int main(int argc, char *argv[])
         std::printf("wall_ms=%.1f\nwindow_ms=%lld\n", wallMs,
                     qint64(step * windowProbeStep.count()));
     } else if (what == QLatin1String("scan")) {
-        const auto limit = scanAddresses * cli::silentAddressWait(scanSpeed, cli::defaultMargin);
-        const auto requests = scanAddresses * cli::wireTime(measurementRequestBytes, scanSpeed);
+        const auto limit = scanAddresses * bus::silentAddressWait(scanSpeed, bus::defaultMargin);
+        const auto requests = scanAddresses * bus::wireTime(measurementRequestBytes, scanSpeed);
         std::printf("wall_ms=%.1f\nlimit_ms=%.1f\nrequests_ms=%.1f\nfound=%d\n", wallMs, ms(limit),
                     ms(requests), int(out.count('\n')));
     } else {
-        const auto line = cli::wireTime(measurementRequestBytes, scanSpeed) +
-                          cli::frameGap(scanSpeed) +
-                          cli::wireTime(measurementReplyBytes, scanSpeed);
+        const auto line = bus::wireTime(measurementRequestBytes, scanSpeed) +
+                          bus::frameGap(scanSpeed) +
+                          bus::wireTime(measurementReplyBytes, scanSpeed);
         std::printf("first_ms=%.1f\nline_ms=%.1f\nwall_ms=%.1f\n", double(firstNs) / 1e6, ms(line),
                     wallMs);
     }

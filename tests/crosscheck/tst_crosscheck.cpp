@@ -1,6 +1,7 @@
 // Independent Modbus peers from Debian: mbpoll, a Modbus master, polls the simulated module; the
-// real window polls pymodbus, a Modbus server, across a socat pseudo-terminal pair. They fail,
-// not skip, when a peer is missing: scripts/common.sh lists the packages.
+// real window polls pymodbus, a Modbus server, across a socat pseudo-terminal pair and over TCP
+// as a serial device server carries its RTU frames. They fail, not skip, when a peer is missing:
+// scripts/common.sh lists the packages.
 #include "app/widget.h"
 #include "linkedwindow.h"
 #include "modalwatcher.h"
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QtTest>
@@ -87,6 +89,7 @@ class tst_Crosscheck : public QObject
 
 private slots:
     void mbpollPollsTheSimulator();
+    void windowPollsPymodbus_data();
     void windowPollsPymodbus();
 };
 
@@ -117,8 +120,16 @@ void tst_Crosscheck::mbpollPollsTheSimulator()
     QCOMPARE(poll("257", "1"), QList<int>{17});
 }
 
+void tst_Crosscheck::windowPollsPymodbus_data()
+{
+    QTest::addColumn<bool>("overTcp");
+    QTest::newRow("serial line") << false;
+    QTest::newRow("RTU frames over TCP") << true;
+}
+
 void tst_Crosscheck::windowPollsPymodbus()
 {
+    QFETCH(bool, overTcp);
     const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
     QVERIFY2(!socat.isEmpty(), "socat is not installed (Debian package socat)");
     // Debian's interpreter may not be the first python3 on the path, and another may lack
@@ -135,18 +146,26 @@ void tst_Crosscheck::windowPollsPymodbus()
     QVERIFY2(!python.isEmpty(), "no python3 can import pymodbus (Debian package python3-pymodbus)");
 
     QTemporaryDir dir;
-    const QString serverSide = dir.filePath(QStringLiteral("server"));
-    const QString toolSide = dir.filePath(QStringLiteral("tool"));
+    QString serverSide = dir.filePath(QStringLiteral("server"));
+    QString toolSide = dir.filePath(QStringLiteral("tool"));
     Peer socatPair;
-    socatPair.start(socat, {QStringLiteral("pty,raw,echo=0,link=") + serverSide,
-                            QStringLiteral("pty,raw,echo=0,link=") + toolSide});
-    QVERIFY2(socatPair.waitUntil(
-                 [&] { return QFileInfo::exists(serverSide) && QFileInfo::exists(toolSide); }),
-             qPrintable(socatPair.errors()));
+    if (overTcp) {
+        QTcpServer free; // a port nobody uses, for the server to take
+        QVERIFY(free.listen(QHostAddress::LocalHost));
+        serverSide = QString::number(free.serverPort());
+        toolSide = QStringLiteral("127.0.0.1:") + serverSide;
+    } else {
+        socatPair.start(socat, {QStringLiteral("pty,raw,echo=0,link=") + serverSide,
+                                QStringLiteral("pty,raw,echo=0,link=") + toolSide});
+        QVERIFY2(socatPair.waitUntil(
+                     [&] { return QFileInfo::exists(serverSide) && QFileInfo::exists(toolSide); }),
+                 qPrintable(socatPair.errors()));
+    }
     // Address 247, -12.3 °C, 98.0 %RH, dew point -12.6 °C; it ends before socat takes its line.
     Peer server;
     server.start(python,
-                 {QStringLiteral(PYMODBUS_SERVER_SCRIPT), QStringLiteral("--port"), serverSide,
+                 {QStringLiteral(PYMODBUS_SERVER_SCRIPT),
+                  overTcp ? QStringLiteral("--tcp") : QStringLiteral("--port"), serverSide,
                   QStringLiteral("--address=247"), QStringLiteral("--registers=-123,980,-126")});
     QVERIFY2(server.waitUntil([&] { return server.output().contains(QLatin1String("ready")); }),
              qPrintable(server.errors()));

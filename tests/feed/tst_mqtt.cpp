@@ -1,9 +1,13 @@
-// The MQTT feed against a real broker: Debian's mosquitto on a loopback port of the test's own,
-// mosquitto_sub reading what arrives, a publisher that is killed and a broker that goes away.
+// quorvel-cli watch --mqtt against a real broker and the simulated bus: Debian's mosquitto on a
+// loopback port of the test's own, mosquitto_sub reading what arrives, a watch that is killed
+// and a broker that goes away.
+#include "feed/reading.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -18,9 +22,8 @@
 namespace {
 
 constexpr int timeoutMs = 30000;
-const QString first = QStringLiteral("quorvel/00a1b2c3/");
-const QString second = QStringLiteral("quorvel/ttyUSB0_2/");
-const QString bridge = QStringLiteral("quorvel/bridge/driver/availability");
+const QString first = QStringLiteral("quorvel/tty_1/");
+const QString second = QStringLiteral("quorvel/tty_2/");
 
 // Port 0 for a free port to listen on, else whether something listens on `port`.
 quint16 loopback(quint16 port)
@@ -50,16 +53,28 @@ bool waitFor(const std::function<bool()> &condition)
     return condition();
 }
 
-// mosquitto_sub's "-F 'M %t %p'" lines, apart from its -d chatter, as (topic, payload).
-QList<QPair<QString, QByteArray>> messagesIn(const QByteArray &output)
+// mosquitto_sub's "-F 'M %t %p'" lines, apart from its -d chatter: each topic's last payload.
+QMap<QString, QByteArray> lastOn(const QByteArray &output)
 {
-    QList<QPair<QString, QByteArray>> messages;
+    QMap<QString, QByteArray> messages;
     for (const QByteArray &line : output.split('\n')) {
-        const int space = line.indexOf(' ', 2);
-        if (line.startsWith("M ") && space > 0)
-            messages.append({QString::fromUtf8(line.mid(2, space - 2)), line.mid(space + 1)});
+        if (line.startsWith("M ") && line.indexOf(' ', 2) > 0)
+            messages.insert(line.mid(2, line.indexOf(' ', 2) - 2),
+                            line.mid(line.indexOf(' ', 2) + 1));
     }
     return messages;
+}
+
+// The time stamps of JSON lines (watch's output, the state messages): a reading's identity.
+QStringList times(const QList<QByteArray> &lines, int address = 0)
+{
+    QStringList list;
+    for (const QByteArray &line : lines) {
+        const QJsonObject row = QJsonDocument::fromJson(line).object();
+        if (!row.isEmpty() && (address == 0 || row["address"] == address))
+            list << row["time_utc"].toString();
+    }
+    return list;
 }
 
 } // namespace
@@ -72,20 +87,18 @@ private slots:
     void init();
     void cleanup();
     void statesAvailabilityAndDiscovery();
-    void lastWillWhenKilled();
     void nothingLostAcrossOutage();
     void oldestDroppedBeyondTheBound();
 
 private:
     bool startBroker();
-    bool stopBroker();
-    void run(const QStringList &args);
+    void run(const QStringList &modules, const QStringList &args);
     QList<QByteArray> payloads(const QString &topic);
-    QList<double> temperatures(const QString &topic);
 
     std::unique_ptr<QTemporaryDir> m_dir;
     quint16 m_port = 0;
-    QProcess m_broker, m_sub, m_driver;
+    QString m_bridge;
+    QProcess m_broker, m_sub, m_sim, m_watch;
     QByteArray m_received;
 };
 
@@ -115,7 +128,7 @@ void TestMqtt::init()
 
 void TestMqtt::cleanup()
 {
-    for (QProcess *p : {&m_driver, &m_sub, &m_broker}) {
+    for (QProcess *p : {&m_watch, &m_sim, &m_sub, &m_broker}) {
         p->kill();
         p->waitForFinished();
     }
@@ -127,46 +140,50 @@ bool TestMqtt::startBroker()
     return waitFor([this] { return loopback(m_port) != 0; });
 }
 
-bool TestMqtt::stopBroker()
+// watch of the simulated modules `modules`, with `args` after the command.
+void TestMqtt::run(const QStringList &modules, const QStringList &args)
 {
-    m_broker.terminate();
-    return m_broker.waitForFinished(timeoutMs);
-}
-
-void TestMqtt::run(const QStringList &args)
-{
-    m_driver.start(QStringLiteral(QUORVEL_MQTT_DRIVER),
-                   QStringList{QStringLiteral("mqtt://127.0.0.1:%1").arg(m_port)} + args);
+    const QString tty = m_dir->filePath(QStringLiteral("tty"));
+    QStringList simArgs{"--quiet", "--link", tty};
+    for (const QString &module : modules)
+        simArgs << "--module" << module;
+    m_sim.start(QStringLiteral(QUORVEL_MODSIM_PROGRAM), simArgs);
+    QVERIFY(waitFor([&] { return QFileInfo::exists(tty); }));
+    m_bridge = "quorvel/bridge/" + feed::identifier(QSysInfo::machineHostName() + "_tty") +
+               "/availability";
+    m_watch.start(QStringLiteral(QUORVEL_CLI_PROGRAM),
+                  QStringList{"-p", tty, "-b", "9600", "-a", "1-" + QString::number(modules.size()),
+                              "--json", "watch", "--mqtt",
+                              QStringLiteral("mqtt://127.0.0.1:%1").arg(m_port)} +
+                      args);
 }
 
 QList<QByteArray> TestMqtt::payloads(const QString &topic)
 {
-    m_received += m_sub.readAllStandardOutput();
     QList<QByteArray> list;
-    for (const auto &[t, payload] : messagesIn(m_received)) {
-        if (t == topic)
-            list << payload;
+    const QString prefix = "M " + topic + ' ';
+    for (const QByteArray &line : (m_received += m_sub.readAllStandardOutput()).split('\n')) {
+        if (line.startsWith(prefix.toUtf8()))
+            list << line.mid(prefix.size());
     }
     return list;
 }
 
-QList<double> TestMqtt::temperatures(const QString &topic)
-{
-    QList<double> values;
-    for (const QByteArray &payload : payloads(topic))
-        values << QJsonDocument::fromJson(payload)["temperature_C"].toDouble();
-    return values;
-}
-
 void TestMqtt::statesAvailabilityAndDiscovery()
 {
-    run({"2", "3", "50"});
-    QVERIFY(m_driver.waitForFinished(timeoutMs) && m_driver.exitCode() == 0);
-    QVERIFY(waitFor([this] { return payloads(bridge).value(1) == "offline"; }));
-    QCOMPARE(temperatures(first + "state"), (QList<double>{0, 0.1, 0.2}));
+    // Module 1 frozen with a dew point above its temperature; module 2 falls silent, goes offline.
+    // Killed, watch leaves its last will.
+    run({"address=1,temperature=215,humidity=500,dew-point=230",
+         "address=2,quiet-after=300,quiet-for=600000"},
+        {"--period", "0.2", "--ha-discovery", "--limit", "flat-duration=0.5"});
+    QVERIFY(waitFor([this] { return payloads(second + "availability").value(1) == "offline"; }));
+    QCOMPARE(payloads(m_bridge), QList<QByteArray>{"online"});
+    m_watch.kill();
+    QVERIFY(waitFor([this] { return payloads(m_bridge).value(1) == "offline"; }));
     const QJsonObject state = QJsonDocument::fromJson(payloads(first + "state").last()).object();
-    QCOMPARE(state["serial"].toString() + state["status"].toString(), QStringLiteral("00a1b2c3ok"));
-    QVERIFY(state["flags"].toArray().isEmpty() && state["wet_bulb_C"].isNull());
+    QCOMPARE(state["temperature_C"].toDouble(), 21.5);
+    QCOMPARE(state["flags"].toArray(), (QJsonArray{"dew_point", "flat"}));
+    QVERIFY(state["status"] == "ok" && state["wet_bulb_C"].isNull());
     QCOMPARE(QJsonDocument::fromJson(payloads(second + "state").last())["status"].toString(),
              QStringLiteral("offline"));
 
@@ -175,12 +192,10 @@ void TestMqtt::statesAvailabilityAndDiscovery()
     later.start("mosquitto_sub", {"-h", "127.0.0.1", "-p", QString::number(m_port), "-t", "#",
                                   "--retained-only", "-W", "3", "-F", "M %t %p"});
     QVERIFY(later.waitForFinished(timeoutMs));
-    QMap<QString, QByteArray> retained;
-    for (const auto &[topic, payload] : messagesIn(later.readAllStandardOutput()))
-        retained.insert(topic, payload);
+    QMap<QString, QByteArray> retained = lastOn(later.readAllStandardOutput());
     QCOMPARE(retained.take(first + "availability"), QByteArray("online"));
     QCOMPARE(retained.take(second + "availability"), QByteArray("offline"));
-    QCOMPARE(retained.take(bridge), QByteArray("offline"));
+    QCOMPARE(retained.take(m_bridge), QByteArray("offline"));
     QCOMPARE(retained.size(), 8); // four quantities of two modules
     for (auto it = retained.cbegin(); it != retained.cend(); ++it) {
         const QJsonObject config = QJsonDocument::fromJson(it.value()).object();
@@ -192,59 +207,58 @@ void TestMqtt::statesAvailabilityAndDiscovery()
             config["value_template"].toString().section('.', 1).section(' ', 0, 0);
         QVERIFY2(state.contains(field), qPrintable(field));
         const QString module = config["state_topic"].toString().chopped(5);
-        QVERIFY(module == first || module == second);
         QCOMPARE(config["availability"].toArray(),
                  (QJsonArray{QJsonObject{{"topic", module + "availability"}},
-                             QJsonObject{{"topic", bridge}}}));
+                             QJsonObject{{"topic", m_bridge}}}));
         const QJsonObject device = config["device"].toObject();
         QVERIFY(!device["identifiers"].toArray().isEmpty() && !device["name"].toString().isEmpty());
-        QCOMPARE(device["serial_number"].toString() + device["model"].toString(),
-                 QString(module == first ? "00a1b2c3SHT3X" : ""));
     }
-}
-
-void TestMqtt::lastWillWhenKilled()
-{
-    run({"1", "100000", "100"});
-    QVERIFY(waitFor([this] { return payloads(bridge).value(0) == "online"; }));
-    m_driver.kill();
-    QVERIFY(waitFor([this] { return payloads(bridge).value(1) == "offline"; }));
 }
 
 void TestMqtt::nothingLostAcrossOutage()
 {
-    constexpr int count = 150;
-    run({"2", QString::number(count), "100"});
-    QVERIFY(waitFor([this] { return temperatures(first + "state").size() >= 20; }));
-    QVERIFY(stopBroker());
+    run({"address=1", "address=2"}, {"-n", "100", "--period", "0.2"});
+    QVERIFY(waitFor([this] { return payloads(first + "state").size() >= 10; }));
+    m_broker.terminate();
+    QVERIFY(m_broker.waitForFinished(timeoutMs));
     QTest::qWait(10000);
     QVERIFY(startBroker());
-    QVERIFY(m_driver.waitForFinished(2 * timeoutMs) && m_driver.exitCode() == 0);
+    QVERIFY(m_watch.waitForFinished(2 * timeoutMs));
+    QVERIFY(waitFor([this] { return payloads(m_bridge).last() == "offline"; })); // said, no will
+
+    // Every reading watch printed arrives, in order; QoS 1 is at least once, so a reading whose
+    // acknowledgement the outage took may come twice.
+    const QList<QByteArray> printed = m_watch.readAllStandardOutput().split('\n');
+    QCOMPARE(times(printed, 1).size(), 100);
     for (const QString &module : {first, second}) {
+        const QStringList expected = times(printed, module == first ? 1 : 2);
         QVERIFY(
-            waitFor([&] { return temperatures(module + "state").last() == (count - 1) / 10.0; }));
-        // QoS 1 is at least once: a reading whose acknowledgement the outage took comes twice.
-        QList<double> values = temperatures(module + "state");
-        values.erase(std::unique(values.begin(), values.end()), values.end());
-        QCOMPARE(values.size(), count);
-        for (int i = 0; i < count; ++i)
-            QCOMPARE(values[i], i / 10.0);
+            waitFor([&] { return times(payloads(module + "state")).last() == expected.last(); }));
+        QStringList arrived = times(payloads(module + "state"));
+        arrived.erase(std::unique(arrived.begin(), arrived.end()), arrived.end());
+        QCOMPARE(arrived, expected);
     }
 }
 
 void TestMqtt::oldestDroppedBeyondTheBound()
 {
-    QVERIFY(stopBroker());
-    run({"1", "30", "20", "10"});
+    m_broker.terminate();
+    QVERIFY(m_broker.waitForFinished(timeoutMs));
+    // Alone on the line, the module is named by its serial number.
+    const QString alone = QStringLiteral("quorvel/00000000002a/state");
+    run({"address=1,serial=000000000042"}, {"-n", "25", "--period", "0.2", "--mqtt-queue", "10"});
     QByteArray err;
-    QVERIFY(waitFor([&] { return (err += m_driver.readAllStandardError()).contains("oldest"); }));
-    QTest::qWait(1000); // all 30 taken while the broker is away
+    QVERIFY(waitFor([&] { return (err += m_watch.readAllStandardError()).contains("oldest"); }));
     QVERIFY(startBroker());
-    QVERIFY(m_driver.waitForFinished(timeoutMs));
-    QVERIFY2((err += m_driver.readAllStandardError()).contains("20 readings dropped"), err);
-    QVERIFY(waitFor([this] { return temperatures(first + "state").size() == 10; }));
-    QCOMPARE(temperatures(first + "state").first(), 2.0);
-    QCOMPARE(temperatures(first + "state").last(), 2.9);
+    QVERIFY(m_watch.waitForFinished(timeoutMs));
+    // However many went before the broker was back: the oldest, and said.
+    const QRegularExpressionMatch dropped =
+        QRegularExpression("(\\d+) readings dropped").match(err += m_watch.readAllStandardError());
+    QVERIFY2(dropped.hasMatch(), err);
+    const QStringList kept =
+        times(m_watch.readAllStandardOutput().split('\n')).mid(dropped.captured(1).toInt());
+    QVERIFY(waitFor([&] { return payloads(alone).size() >= kept.size(); }));
+    QCOMPARE(times(payloads(alone)), kept);
 }
 
 QTEST_GUILESS_MAIN(TestMqtt)

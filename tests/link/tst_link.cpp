@@ -9,6 +9,7 @@
 
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSerialPortInfo>
@@ -90,6 +91,8 @@ private slots:
     void probe_data();
     void probe();
     void linkDuringProbeCancelsIt();
+    void overNetwork_data();
+    void overNetwork();
 };
 
 void tst_Link::dialogChoices_data()
@@ -357,6 +360,64 @@ void tst_Link::linkDuringProbeCancelsIt()
     QCOMPARE(w.watcher()->count(), 0);
     QCOMPARE(int(line.bursts.size()), burstsAfter);
     QVERIFY(!w.port()->isOpen());
+}
+
+void tst_Link::overNetwork_data()
+{
+    QTest::addColumn<QString>("event");
+    // A word of each message the operator sees, in order.
+    QTest::addColumn<QStringList>("messages");
+    QTest::newRow("poll, replies in segments 100 ms apart") << "split" << QStringList{};
+    // AUTO probes nothing on a network link: a probe would add "Communication error!".
+    QTest::newRow("refused port, AUTO") << "refused" << QStringList{"refused"};
+    QTest::newRow("dropped, then back: polling resumes") << "drop" << QStringList{"lost"};
+    QTest::newRow("line-speed change asks first") << "speed" << QStringList{"converter"};
+}
+
+void tst_Link::overNetwork()
+{
+    QFETCH(QString, event);
+    QFETCH(QStringList, messages);
+    LinkedWindow w(true);
+    QVERIFY(w.isReady());
+    modsim::SimulatedModule *sim = w.sim();
+    sim->module().setFrozen(true);
+    sim->faults().splitShare = event == "split" ? 1.0 : 0.0;
+    const QByteArray poll = frames::measurementRequest(1);
+    const auto polled = [sim, &poll] { return sim->requests().count(poll); };
+
+    if (event == "refused") {
+        sim->vanish();
+        QElapsedTimer clock;
+        clock.start();
+        clickLink(w, testsupport::acceptLinkDialog(w.portName(), "AUTO"));
+        QTRY_COMPARE_WITH_TIMEOUT(w.watcher()->count(), 1, 3000);
+        QTest::qWait(2500);
+    } else {
+        QVERIFY(w.link("9600"));
+        w.child<QPushButton>("pushButtonRead")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(polled() >= 4, settleMs);
+        // Reassembled from its segments, every reply shows: the values never go stale.
+        QCOMPARE(w.child<QLabel>("labelTemperature")->text(), "Temperature:23.5\u2103");
+        QVERIFY(w.child<QLabel>("labelTemperature")->isEnabled());
+    }
+    if (event == "drop") {
+        sim->vanish();
+        QTRY_COMPARE_WITH_TIMEOUT(w.watcher()->count(), 1, settleMs);
+        QVERIFY(sim->restore());
+        sim->clearLog();
+        QTRY_VERIFY_WITH_TIMEOUT(polled() >= 2, settleMs);
+    } else if (event == "speed") {
+        // Declined (the watcher answers no Yes): nothing goes to the module.
+        w.child<QPushButton>("pushButtonBaudRate")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(w.watcher()->count(), 1, settleMs);
+        QTest::qWait(300);
+        QCOMPARE(sim->requests().count(frames::writeBaudCodeRequest(4)), 0);
+    }
+    const QStringList shown = w.watcher()->texts();
+    QCOMPARE(shown.size(), messages.size());
+    for (int i = 0; i < shown.size(); ++i)
+        QVERIFY2(shown.at(i).contains(messages.at(i)), qPrintable(shown.at(i)));
 }
 
 QTEST_MAIN(tst_Link)

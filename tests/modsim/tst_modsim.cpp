@@ -6,6 +6,8 @@
 
 #include "protocol/frames.h"
 
+#include <QElapsedTimer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -25,6 +27,31 @@ const QByteArray recordDefault =
 const QByteArray readRecord = "7b221a001a227d";
 const QByteArray readInfo = "7b220a000a227d";
 
+// A client of the simulated serial device server, as the tool is one: each arrival, timed.
+struct TcpClient
+{
+    QTcpSocket socket;
+    QByteArray received;
+    QList<qint64> arrivals; // ms since the request
+    QElapsedTimer sinceRequest;
+
+    explicit TcpClient(const QString &endpoint)
+    {
+        QObject::connect(&socket, &QTcpSocket::readyRead, &socket, [this] {
+            arrivals.append(sinceRequest.elapsed());
+            received += socket.readAll();
+        });
+        socket.connectToHost(QHostAddress::LocalHost, quint16(endpoint.section(':', -1).toUInt()));
+    }
+    void send(const QByteArray &request)
+    {
+        received.clear();
+        arrivals.clear();
+        sinceRequest.start();
+        socket.write(request);
+    }
+};
+
 } // namespace
 
 class tst_Modsim : public QObject
@@ -39,6 +66,10 @@ private slots:
 
     void linkReplacesOnlyASymbolicLink_data();
     void linkReplacesOnlyASymbolicLink();
+
+    void overTcp_data();
+    void overTcp();
+    void tcpOneClientAndVanish();
 
 private:
     QTemporaryDir m_dir;
@@ -190,6 +221,89 @@ void tst_Modsim::linkReplacesOnlyASymbolicLink()
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("keep me"));
     }
+}
+
+void tst_Modsim::overTcp_data()
+{
+    QTest::addColumn<double>("split");
+    QTest::addColumn<bool>("bus");
+    // Requests sent in turn, each "request>reply" in hex; no reply is silence.
+    QTest::addColumn<QByteArray>("exchanges");
+
+    QTest::newRow("reply in two segments")
+        << 1.0 << false << QByteArray("0003010000018427>01030200017984");
+    QTest::newRow("bus: each module at its address")
+        << 0.0 << true
+        << QByteArray("01030000000305cb>010306ffc90320ffaca969 "
+                      "110300000003075b>110306ffc90320ffac64a9");
+    // The converter's serial side stays at 9600 bit/s: the module, now at 19200, hears nothing.
+    QTest::newRow("a speed change cuts the link")
+        << 0.0 << false << QByteArray("0006010100051824>0006010100051824 0003010000018427>");
+}
+
+void tst_Modsim::overTcp()
+{
+    QFETCH(double, split);
+    QFETCH(bool, bus);
+    QFETCH(QByteArray, exchanges);
+
+    SimulatedModule sim;
+    sim.module().setTemperature(-55);
+    sim.module().setHumidity(800);
+    sim.module().setFrozen(true);
+    sim.faults().splitShare = split;
+    sim.faults().splitGapMs = 100;
+    if (bus)
+        sim.addModule(sim.module()).module.setAddress(17);
+    QVERIFY2(sim.startTcp(QHostAddress::LocalHost, 0), qPrintable(sim.errorString()));
+    TcpClient client(sim.portName());
+    QVERIFY(client.socket.waitForConnected(3000));
+
+    for (const QByteArray &exchange : exchanges.split(' ')) {
+        const QByteArrayList sides = exchange.split('>');
+        const QByteArray expected = QByteArray::fromHex(sides.at(1));
+        client.send(QByteArray::fromHex(sides.at(0)));
+        if (expected.isEmpty()) {
+            QTest::qWait(400);
+            QCOMPARE(client.received.toHex(), QByteArray());
+            continue;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(client.received.toHex(), expected.toHex(), 5000);
+        // Split: two segments a pause apart, what the tool must reassemble.
+        QCOMPARE(client.arrivals.size(), split > 0 ? 2 : 1);
+        QVERIFY(split == 0 || client.arrivals.at(1) - client.arrivals.at(0) >= 80);
+    }
+}
+
+void tst_Modsim::tcpOneClientAndVanish()
+{
+    SimulatedModule sim;
+    QVERIFY2(sim.startTcp(QHostAddress::LocalHost, 0), qPrintable(sim.errorString()));
+    const QString endpoint = sim.portName();
+    TcpClient first(endpoint);
+    QVERIFY(first.socket.waitForConnected(3000));
+    QTest::qWait(100);
+
+    // A second master is turned away; the first one keeps the line.
+    TcpClient second(endpoint);
+    QTRY_COMPARE_WITH_TIMEOUT(second.socket.state(), QAbstractSocket::UnconnectedState, 5000);
+    const QByteArray readAddress = frames::readAddressRequest();
+    first.send(readAddress);
+    QTRY_COMPARE_WITH_TIMEOUT(first.received.size(), 7, 5000);
+
+    // Gone: the connection drops and nothing listens. Back: the same port takes a client again.
+    sim.vanish();
+    QTRY_COMPARE_WITH_TIMEOUT(first.socket.state(), QAbstractSocket::UnconnectedState, 5000);
+    TcpClient refused(endpoint);
+    QVERIFY(!refused.socket.waitForConnected(3000));
+    QCOMPARE(refused.socket.error(), QAbstractSocket::ConnectionRefusedError);
+
+    QVERIFY2(sim.restore(), qPrintable(sim.errorString()));
+    QCOMPARE(sim.portName(), endpoint);
+    TcpClient again(endpoint);
+    QVERIFY(again.socket.waitForConnected(3000));
+    again.send(readAddress);
+    QTRY_COMPARE_WITH_TIMEOUT(again.received.toHex(), QByteArray("01030200017984"), 5000);
 }
 
 QTEST_GUILESS_MAIN(tst_Modsim)

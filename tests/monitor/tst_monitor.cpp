@@ -352,8 +352,7 @@ void tst_Monitor::summaries_data()
     row("each sample while they fit", "12.4_5", 10, "1-1 2-2 |x 4-4 |5-5");
     row("low and high of each run", "1234567812345678 9999999999999999", 4, "1-8 9-9");
     row("gaps inside runs join the line", "3.33333333333335 .6.............4", 4, "3-5 4-6");
-    row("a run without reply", "5555555555555555 ................ 6666666666666666", 4,
-        "5-5 x 6-6");
+    row("a run unanswered", "5555555555555555 ................ 6666666666666666", 4, "5-5 x 6-6");
     row("a pause between runs", "1111111111111111 _ 2222222222222222", 4, "1-1 |2-2");
     row("a pause inside a run", "11111111_22222222 3333333333333333", 4, "1-1 |2-2 3-3");
     row("a last run partly filled", "1111111111111111 737", 2, "1-1 3-7");
@@ -393,17 +392,14 @@ void tst_Monitor::weekShownWhole()
                points[k - 1].present;
     };
     std::size_t visible = 0;
-    QSet<int> emptyHours;
+    QSet<int> hours[2]; // of the points without values and with them
     for (std::size_t k = 0; k < points.size(); ++k) {
-        const int hour = int((points[k].msecsSinceEpoch - start) / 3'600'000);
-        QVERIFY2(!silentHours.contains(hour) || !points[k].present,
-                 qPrintable(QString::number(hour)));
-        if (!points[k].present)
-            emptyHours << hour;
+        hours[points[k].present != 0] << int((points[k].msecsSinceEpoch - start) / 3'600'000);
         visible += joined(k) || joined(k + 1);
     }
     QVERIFY2(visible >= points.size() * 95 / 100, qPrintable(QString::number(visible)));
-    QCOMPARE(emptyHours, QSet<int>(silentHours.begin(), silentHours.end()));
+    QCOMPARE(hours[0], QSet<int>(silentHours.begin(), silentHours.end()));
+    QVERIFY(!hours[1].intersects(hours[0]));
 }
 
 void tst_Monitor::chartFollowsTheClock()
@@ -447,7 +443,6 @@ void tst_Monitor::chartPlugin()
     monitor::LinkMonitor link;
     monitor::MonitorWindow window(&link,
                                   monitor::trendChartsIn({loads ? built.path() : dir.path()}));
-    window.show();
     QCOMPARE(window.findChild<QCustomPlot *>() != nullptr, loads);
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("labelTrendMissing")) != nullptr, !loads);
     QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("pushButtonFollow"))->isEnabled(),

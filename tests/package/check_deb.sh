@@ -28,8 +28,7 @@ for program in "$root"/usr/bin/*; do
         [[ "$out" == *"$version"* ]] || fail "$name --version says '$out', the package $version"
     fi
 done
-# The program finds its chart plugin relative to itself (a UTF-16 literal in it); only the plugin
-# needs the chart library.
+# The chart plugin where the program looks (a UTF-16 literal); only the plugin needs QCustomPlot.
 plugin_dir=$(strings -el "$root/usr/bin/quorvel" | grep -m1 -x '\.\./lib/.*quorvel' || true)
 [ -n "$plugin_dir" ] && [ -s "$root/usr/bin/$plugin_dir/quorvel-trend.so" ] ||
     fail "no chart plugin at usr/bin/$plugin_dir"

@@ -3,6 +3,7 @@
 #include "protocol/crc.h"
 #include "protocol/exchangelog.h"
 #include "protocol/frames.h"
+#include "protocol/portname.h"
 #include "protocol/receivebuffer.h"
 #include "protocol/replydecoder.h"
 
@@ -125,6 +126,8 @@ private slots:
     void splitArrivals_data();
     void splitArrivals();
     void boundChangesNoRecognition();
+    void portNames_data();
+    void portNames();
 };
 
 void tst_Protocol::crc16Modbus_data()
@@ -429,6 +432,64 @@ void tst_Protocol::boundChangesNoRecognition()
     }
     // Frames recognised only because the bound kept their head and tail.
     QVERIFY2(recognisedBeyondBound > 0, "the streams never tested the bound");
+}
+
+void tst_Protocol::portNames_data()
+{
+    QTest::addColumn<QString>("typed");
+    // "serial NAME", "network HOST PORT SHOWN", or "invalid" and a word of the reason.
+    QTest::addColumn<QString>("expected");
+
+    static const char *const rows[][2] = {
+        {" ttyUSB0 ", "serial ttyUSB0"},
+        {"COM3", "serial COM3"},
+        {"\\\\.\\COM10", "serial \\\\.\\COM10"},
+        {"/dev/serial/by-path/pci-0:0:14.0-port0", "serial /dev/serial/by-path/pci-0:0:14.0-port0"},
+        {"192.168.1.20:4196", "network 192.168.1.20 4196 192.168.1.20:4196"},
+        {"tcp://converter-2.plant.example:8899",
+         "network converter-2.plant.example 8899 converter-2.plant.example:8899"},
+        {"TCP://10.0.0.7:1", "network 10.0.0.7 1 10.0.0.7:1"},
+        {"[::1]:4001", "network ::1 4001 [::1]:4001"},
+        {"tcp://[fe80::1%eth0]:65535", "network fe80::1%eth0 65535 [fe80::1%eth0]:65535"},
+        {"localhost:0", "invalid 65535"},
+        {"localhost:65536", "invalid 65535"},
+        {"localhost:4294971492", "invalid 65535"},
+        {"10.0.0.7:+502", "invalid 65535"},
+        {"tcp://converter", "invalid port"},
+        {":4196", "invalid host"},
+        {"192.168.1.300:502", "invalid host"},
+        {"bad_host:502", "invalid host"},
+        {"::1:502", "invalid brackets"},
+        {"[::1:4196", "invalid bracket"},
+        {"[::1]4196", "invalid port"},
+        {"[192.168.1.1]:502", "invalid IPv6"},
+        {"  ", "invalid network"},
+    };
+    for (const auto &row : rows)
+        QTest::newRow(row[0]) << QString::fromUtf8(row[0]) << QString::fromUtf8(row[1]);
+}
+
+void tst_Protocol::portNames()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, expected);
+
+    const protocol::PortName name = protocol::parsePortName(typed);
+    QString got;
+    if (name.isSerial())
+        got = QStringLiteral("serial ") + name.serialPort;
+    else if (name.isNetwork())
+        got = QStringLiteral("network %1 %2 %3")
+                  .arg(name.host)
+                  .arg(name.port)
+                  .arg(name.displayName());
+    if (expected.startsWith(QLatin1String("invalid"))) {
+        QVERIFY2(!name.isValid(), qPrintable(got));
+        const QString problem = QString::fromLatin1(name.problem);
+        QVERIFY2(problem.contains(expected.section(QLatin1Char(' '), 1)), qPrintable(problem));
+    } else {
+        QCOMPARE(got, expected);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_Protocol)

@@ -4,6 +4,7 @@
 #include "simulatedmodule.h"
 
 #include <QDir>
+#include <QHostAddress>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
@@ -25,12 +26,14 @@ int countTitled(const ModalWatcher &watcher, const QString &title)
 }
 } // namespace
 
-LinkedWindow::LinkedWindow() : m_dir(QDir::tempPath() + QLatin1String("/quorvel-link-XXXXXX"))
+LinkedWindow::LinkedWindow(bool overTcp)
+    : m_dir(QDir::tempPath() + QLatin1String("/quorvel-link-XXXXXX"))
 {
     resetUartData();
     m_sim = std::make_unique<modsim::SimulatedModule>();
     const bool started =
-        m_dir.isValid() && m_sim->start(m_dir.filePath(QStringLiteral("ttyQuorvel")));
+        overTcp ? m_sim->startTcp(QHostAddress::LocalHost, 0)
+                : m_dir.isValid() && m_sim->start(m_dir.filePath(QStringLiteral("ttyQuorvel")));
     if (!started)
         qWarning() << "simulated module did not start:" << m_sim->errorString();
 

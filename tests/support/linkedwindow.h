@@ -22,7 +22,8 @@ namespace testsupport {
 class LinkedWindow
 {
 public:
-    LinkedWindow();
+    // Over TCP: the module behind a simulated serial device server on the loopback.
+    explicit LinkedWindow(bool overTcp = false);
     ~LinkedWindow();
     LinkedWindow(const LinkedWindow &) = delete;
     LinkedWindow &operator=(const LinkedWindow &) = delete;

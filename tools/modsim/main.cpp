@@ -3,11 +3,14 @@
 #include "simulatedmodule.h"
 
 #include "protocol/frames.h"
+#include "protocol/portname.h"
 #include "protocol/tables.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QHostAddress>
+#include <QHostInfo>
 #include <QSocketNotifier>
 #include <QTime>
 #include <QTimer>
@@ -17,6 +20,7 @@
 #include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -124,6 +128,10 @@ void applyModuleSpec(const QString &spec, modsim::Station &station)
             module.setDewPointOverride(qint16(wholeNumber(value, what, -400, 1250)));
         } else if (key == QLatin1String("late")) {
             station.lateMs = wholeNumber(value, what, 0, 600000);
+        } else if (key == QLatin1String("quiet-after")) {
+            station.quietAfterMs = wholeNumber(value, what, 0, 86400000);
+        } else if (key == QLatin1String("quiet-for")) {
+            station.quietForMs = wholeNumber(value, what, 0, 86400000);
         } else if (item == QLatin1String("wet-bulb")) {
             module.setWetBulbReply(true);
         } else if (item == QLatin1String("silent")) {
@@ -132,6 +140,27 @@ void applyModuleSpec(const QString &spec, modsim::Station &station)
             fail(QStringLiteral("--module: unknown item \"%1\" (see --help)").arg(item));
         }
     }
+}
+
+// --tcp [HOST:]PORT. Only the loopback unless a host is named: the simulator is for this machine.
+std::pair<QHostAddress, quint16> tcpEndpoint(const QString &text)
+{
+    const bool portOnly = allDigits(text) && !text.isEmpty();
+    const protocol::PortName name = protocol::parsePortName(
+        portOnly ? QStringLiteral("127.0.0.1:") + text
+                 : (text.startsWith(QLatin1String("tcp://"), Qt::CaseInsensitive)
+                        ? text
+                        : QStringLiteral("tcp://") + text));
+    if (!name.isNetwork())
+        fail(QStringLiteral("--tcp %1: %2").arg(text, QString::fromLatin1(name.problem)));
+    QHostAddress address(name.host);
+    if (address.isNull()) {
+        const QHostInfo found = QHostInfo::fromName(name.host);
+        if (found.addresses().isEmpty())
+            fail(QStringLiteral("--tcp %1: cannot resolve %2").arg(text, name.host));
+        address = found.addresses().first();
+    }
+    return {address, name.port};
 }
 
 int secondsOptionMs(const QCommandLineParser &parser, const QString &name)
@@ -153,8 +182,9 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "A simulated temperature-and-humidity module on a pseudo-terminal. Open the printed "
-        "link with Quorvel (or any Modbus-RTU master) at 8N1. Values are in tenths."));
+        "A simulated temperature-and-humidity module on a pseudo-terminal, or on TCP behind a "
+        "simulated serial device server. Open the printed link with Quorvel (or any Modbus-RTU "
+        "master) at 8N1. Values are in tenths."));
     parser.addHelpOption();
     parser.addVersionOption();
     const auto option = [&parser](const QString &name, const QString &help,
@@ -164,6 +194,11 @@ int main(int argc, char *argv[])
     };
     option(QStringLiteral("link"), QStringLiteral("Symbolic link to the port."),
            QStringLiteral("path"), QString::fromLatin1(defaultLink));
+    option(QStringLiteral("tcp"),
+           QStringLiteral("Serve over TCP instead, as a serial device server in transparent mode "
+                          "with its serial side at --baud: one client at a time, on the "
+                          "loopback unless a host is given."),
+           QStringLiteral("[host:]port"));
     option(QStringLiteral("quiet"), QStringLiteral("No traffic trace."));
     option(QStringLiteral("address"), QStringLiteral("Bus address, 1 to 247."), QStringLiteral("n"),
            QStringLiteral("1"));
@@ -186,15 +221,16 @@ int main(int argc, char *argv[])
            QStringLiteral("A module on the line; repeat it for an RS-485 bus of modules at one "
                           "speed. Comma-separated: address=N, model=sht2x|sht3x, serial=DIGITS, "
                           "temperature=TENTHS, humidity=TENTHS, dew-point=TENTHS, late=MS, "
-                          "wet-bulb, silent. Replaces --address, --model, --serial, --wet-bulb, "
-                          "--temperature "
-                          "and --humidity."),
+                          "wet-bulb, silent, quiet-after=MS with quiet-for=MS (silent for a "
+                          "while). Replaces --address, --model, --serial, --wet-bulb, "
+                          "--temperature and --humidity."),
            QStringLiteral("spec"));
     option(QStringLiteral("drop"), QStringLiteral("Share of replies not sent."),
            QStringLiteral("p"));
     option(QStringLiteral("corrupt"), QStringLiteral("Share of replies with one bit flipped."),
            QStringLiteral("p"));
-    option(QStringLiteral("split"), QStringLiteral("Share of replies written in two pieces."),
+    option(QStringLiteral("split"),
+           QStringLiteral("Share of replies written in two pieces (over TCP, two segments)."),
            QStringLiteral("p"));
     option(QStringLiteral("split-gap"),
            QStringLiteral("Pause between the pieces of a split reply."), QStringLiteral("ms"),
@@ -210,7 +246,8 @@ int main(int argc, char *argv[])
     option(QStringLiteral("forget-writes"),
            QStringLiteral("Acknowledge every write, then keep nothing of it."));
     option(QStringLiteral("vanish-after"),
-           QStringLiteral("Close the port after this long, as a pulled adapter."),
+           QStringLiteral("Close the port after this long, as a pulled adapter (over TCP: reset "
+                          "the connection and stop listening)."),
            QStringLiteral("s"));
     option(QStringLiteral("restore-after"),
            QStringLiteral("With --vanish-after: bring the port back this long after it vanished."),
@@ -313,6 +350,8 @@ int main(int argc, char *argv[])
         QObject::connect(&sim, &modsim::SimulatedModule::replySent, [](const QByteArray &bytes) {
             print(stamp() + QStringLiteral(" TX ") + spaced(bytes));
         });
+        QObject::connect(&sim, &modsim::SimulatedModule::lineNote,
+                         [](const QString &text) { print(stamp() + QLatin1Char(' ') + text); });
         QObject::connect(&sim, &modsim::SimulatedModule::bytesIgnored,
                          [&module](const QByteArray &bytes, int farSpeed) {
                              print(stamp() + QStringLiteral(" RX ") + spaced(bytes) +
@@ -322,11 +361,22 @@ int main(int argc, char *argv[])
                          });
     }
 
-    const QString link = parser.value(QStringLiteral("link"));
-    if (!sim.start(link))
-        fail(sim.errorString());
-    print(QStringLiteral("quorvel-modsim: %1 -> %2, address %3, %4 bit/s, model %5")
-              .arg(link, QFileInfo(link).symLinkTarget())
+    QString where;
+    if (parser.isSet(QStringLiteral("tcp"))) {
+        if (parser.isSet(QStringLiteral("link")))
+            fail(QStringLiteral("--link and --tcp do not mix: the module is on one line"));
+        const auto [address, port] = tcpEndpoint(parser.value(QStringLiteral("tcp")));
+        if (!sim.startTcp(address, port))
+            fail(sim.errorString());
+        where = QStringLiteral("listening on %1 (one client at a time)").arg(sim.portName());
+    } else {
+        const QString link = parser.value(QStringLiteral("link"));
+        if (!sim.start(link))
+            fail(sim.errorString());
+        where = link + QStringLiteral(" -> ") + QFileInfo(link).symLinkTarget();
+    }
+    print(QStringLiteral("quorvel-modsim: %1, address %2, %3 bit/s, model %4")
+              .arg(where)
               .arg(module.address())
               .arg(module.lineSpeed())
               .arg(int(module.model())));

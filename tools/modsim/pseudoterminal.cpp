@@ -50,7 +50,7 @@ QString systemError(const char *what)
 
 } // namespace
 
-PseudoTerminal::PseudoTerminal(QObject *parent) : QObject(parent) {}
+PseudoTerminal::PseudoTerminal(QObject *parent) : Line(parent) {}
 
 PseudoTerminal::~PseudoTerminal()
 {
@@ -60,6 +60,7 @@ PseudoTerminal::~PseudoTerminal()
 bool PseudoTerminal::open(const QString &linkPath)
 {
     close();
+    m_wantedLink = linkPath;
     m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
     if (m_master < 0) {
         m_error = systemError("posix_openpt");

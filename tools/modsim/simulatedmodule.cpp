@@ -3,6 +3,7 @@
 #include "protocol/frames.h"
 #include "protocol/logging.h"
 #include "pseudoterminal.h"
+#include "tcpline.h"
 
 #include <QTimer>
 
@@ -24,10 +25,9 @@ constexpr int bitsPerByte = 10;
 
 } // namespace
 
-SimulatedModule::SimulatedModule(QObject *parent)
-    : QObject(parent), m_pty(new PseudoTerminal(this)), m_floodTimer(new QTimer(this))
+SimulatedModule::SimulatedModule(QObject *parent) : QObject(parent), m_floodTimer(new QTimer(this))
 {
-    connect(m_pty, &PseudoTerminal::readyRead, this, &SimulatedModule::onReadyRead);
+    useLine(new PseudoTerminal(this));
     m_floodTimer->setInterval(floodTick);
     connect(m_floodTimer, &QTimer::timeout, this, &SimulatedModule::onFloodTick);
     reseed();
@@ -35,35 +35,57 @@ SimulatedModule::SimulatedModule(QObject *parent)
 
 SimulatedModule::~SimulatedModule() = default;
 
+void SimulatedModule::useLine(Line *line)
+{
+    delete m_line;
+    m_line = line;
+    connect(m_line, &Line::readyRead, this, &SimulatedModule::onReadyRead);
+    connect(m_line, &Line::note, this, &SimulatedModule::lineNote);
+}
+
 bool SimulatedModule::start(const QString &linkPath)
 {
-    m_linkPath = linkPath;
     m_framer.discardPending();
     reseed();
     ++m_generation;
-    return m_pty->open(linkPath);
+    m_sinceStart.start();
+    auto *pty = new PseudoTerminal(this);
+    useLine(pty);
+    return pty->open(linkPath);
+}
+
+bool SimulatedModule::startTcp(const QHostAddress &address, quint16 port)
+{
+    m_framer.discardPending();
+    reseed();
+    ++m_generation;
+    m_sinceStart.start();
+    auto *tcp = new TcpLine(this);
+    tcp->setSerialSpeed(module().lineSpeed());
+    useLine(tcp);
+    return tcp->listen(address, port);
 }
 
 void SimulatedModule::stop()
 {
     stopNoiseFlood();
     ++m_generation;
-    m_pty->close();
+    m_line->close();
 }
 
 bool SimulatedModule::isRunning() const
 {
-    return m_pty->isOpen();
+    return m_line->isOpen();
 }
 
 QString SimulatedModule::portName() const
 {
-    return m_pty->portName();
+    return m_line->portName();
 }
 
 QString SimulatedModule::errorString() const
 {
-    return m_pty->errorString();
+    return m_line->errorString();
 }
 
 void SimulatedModule::vanish()
@@ -71,7 +93,7 @@ void SimulatedModule::vanish()
     qCDebug(lcWire) << "simulated module: line gone";
     stopNoiseFlood();
     ++m_generation; // replies still scheduled would go to a line that is no longer there
-    m_pty->close();
+    m_line->close();
 }
 
 bool SimulatedModule::restore()
@@ -79,7 +101,7 @@ bool SimulatedModule::restore()
     qCDebug(lcWire) << "simulated module: line back";
     m_framer.discardPending();
     ++m_generation;
-    return m_pty->open(m_linkPath);
+    return m_line->reopen();
 }
 
 void SimulatedModule::reseed()
@@ -107,12 +129,12 @@ void SimulatedModule::stopNoiseFlood()
 
 void SimulatedModule::onFloodTick()
 {
-    m_pty->write(randomBytes(m_floodBytesPerTick));
+    m_line->write(randomBytes(m_floodBytesPerTick));
 }
 
 void SimulatedModule::onReadyRead()
 {
-    const QByteArray bytes = m_pty->readAll();
+    const QByteArray bytes = m_line->readAll();
     if (bytes.isEmpty())
         return;
     if (m_sinceArrival.isValid() && m_sinceArrival.elapsed() >= requestGap.count())
@@ -120,7 +142,7 @@ void SimulatedModule::onReadyRead()
     m_sinceArrival.start();
 
     // At a different speed a module's receiver sees only framing errors.
-    const int farSpeed = m_pty->lineSpeed();
+    const int farSpeed = m_line->lineSpeed();
     const bool anyoneListens =
         std::any_of(m_stations.begin(), m_stations.end(),
                     [&](const Station &station) { return station.module.lineSpeed() == farSpeed; });
@@ -161,7 +183,7 @@ void SimulatedModule::answer(const QByteArray &request)
 {
     if (m_faults.silent)
         return;
-    const int farSpeed = m_pty->lineSpeed();
+    const int farSpeed = m_line->lineSpeed();
 
     struct Transmission
     {
@@ -171,7 +193,7 @@ void SimulatedModule::answer(const QByteArray &request)
     QList<Transmission> transmissions;
     int speed = 0;
     for (Station &station : m_stations) {
-        if (station.silent || !hears(station, request, farSpeed))
+        if (station.isQuietAt(m_sinceStart.elapsed()) || !hears(station, request, farSpeed))
             continue;
         Module &module = station.module;
         // The reply goes out at the speed the request came in at, even when it changes the speed.
@@ -249,7 +271,7 @@ void SimulatedModule::send(const QByteArray &reply, int delayMs)
     const auto writePiece = [this, generation, reply](int from, int to) {
         if (generation != m_generation)
             return;
-        m_pty->write(reply.mid(from, to - from));
+        m_line->write(reply.mid(from, to - from));
         if (to == reply.size()) {
             qCDebug(lcWire) << "simulated module TX" << reply.toHex();
             m_replies.append(reply);

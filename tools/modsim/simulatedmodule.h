@@ -11,11 +11,12 @@
 #include <deque>
 #include <random>
 
+class QHostAddress;
 class QTimer;
 
 namespace modsim {
 
-class PseudoTerminal;
+class Line;
 
 // Ways the simulated line can misbehave. Shares are probabilities 0..1 per reply.
 struct Faults
@@ -45,9 +46,20 @@ struct Station
     Module module;
     int lateMs = 0;      // this module's replies held back this long, on top of Faults::lateMs
     bool silent = false; // this module answers nothing
+    // A module that falls silent `quietAfterMs` after the simulator started and answers again
+    // `quietForMs` later, as one whose power or wiring fails for a while; -1: never.
+    int quietAfterMs = -1;
+    int quietForMs = 0;
+
+    bool isQuietAt(qint64 msSinceStart) const
+    {
+        return silent || (quietAfterMs >= 0 && msSinceStart >= quietAfterMs &&
+                          msSinceStart < qint64(quietAfterMs) + quietForMs);
+    }
 };
 
-// The module on the master side of a pseudo-terminal, answering from the Qt event loop.
+// The module on the master side of a pseudo-terminal, or behind a simulated serial device server
+// on TCP, answering from the Qt event loop.
 class SimulatedModule : public QObject
 {
     Q_OBJECT
@@ -58,14 +70,18 @@ public:
 
     // Opens the pseudo-terminal; with a link path, a symbolic link of that name points at it.
     bool start(const QString &linkPath = QString());
+    // Listens as a serial device server whose serial side runs at the first module's speed;
+    // port 0 takes any free port (portName() says which).
+    bool startTcp(const QHostAddress &address, quint16 port);
     void stop();
     bool isRunning() const;
     QString portName() const;
     QString errorString() const;
 
-    // Closes the line the way a pulled USB adapter does: the far side's port fails.
+    // Closes the line the way a pulled USB adapter does: the far side's port fails. Over TCP
+    // the connection is reset and nothing listens.
     void vanish();
-    // A fresh pseudo-terminal under the same link path: the port is back.
+    // A fresh pseudo-terminal under the same link path, or a listener on the same port.
     bool restore();
 
     // The first module on the line.
@@ -94,8 +110,11 @@ signals:
     void replySent(const QByteArray &reply);
     // Bytes that arrived while the far side's line speed differed from the module's.
     void bytesIgnored(const QByteArray &bytes, int farSpeed);
+    // The line's own news, such as a network client that came or went.
+    void lineNote(const QString &text);
 
 private:
+    void useLine(Line *line);
     void onReadyRead();
     void answer(const QByteArray &request);
     bool hears(const Station &station, const QByteArray &request, int farSpeed) const;
@@ -108,11 +127,11 @@ private:
     std::deque<Station> m_stations{Station()}; // a deque keeps references across addModule()
     RequestFramer m_framer;
     QElapsedTimer m_sinceArrival;
+    QElapsedTimer m_sinceStart;
     Faults m_faults;
-    PseudoTerminal *m_pty = nullptr;
+    Line *m_line = nullptr;
     QTimer *m_floodTimer = nullptr;
     int m_floodBytesPerTick = 0;
-    QString m_linkPath;
     QList<QByteArray> m_requests;
     QList<QByteArray> m_replies;
     std::mt19937 m_random;

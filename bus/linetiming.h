@@ -4,8 +4,8 @@
 
 #include <chrono>
 
-// How long the command line waits for the module: what the line needs, plus a fixed margin.
-namespace cli {
+// How long the tool waits for a module on a line: what the line needs, plus a margin.
+namespace bus {
 
 using namespace std::chrono_literals;
 
@@ -13,8 +13,8 @@ using namespace std::chrono_literals;
 // turnaround (a few milliseconds for a microcontroller to decode a request and start its
 // transmitter), the receive latency of a USB serial adapter (an FTDI chip holds a short reply
 // for up to its 16 ms latency timer) and the scheduling of two processes on a busy PC. 30 ms
-// keeps a scan of 247 addresses at 9600 bit/s near ten seconds; --margin raises it for slower
-// links such as network serial servers.
+// keeps a scan of 247 addresses at 9600 bit/s near ten seconds; slower links such as network
+// serial servers need more.
 inline constexpr std::chrono::milliseconds defaultMargin = 30ms;
 
 // Ten bits a character on the wire: start bit, eight data bits, stop bit (8N1).
@@ -43,7 +43,8 @@ struct ReplyWait
 ReplyWait replyWait(protocol::RequestKind kind, int requestBytes, int speed,
                     std::chrono::milliseconds margin);
 
-// The wait for the request nobody answers: what a scan spends on an empty address.
+// The wait for the request nobody answers: what a scan spends on an empty address, and what a
+// silent module costs a cycle of the bus.
 std::chrono::microseconds silentAddressWait(int speed, std::chrono::milliseconds margin);
 
-} // namespace cli
+} // namespace bus

@@ -1,0 +1,229 @@
+#include "busview/bustablemodel.h"
+
+#include "samples/csv.h"
+
+#include <QBrush>
+#include <QColor>
+#include <QDateTime>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace busview {
+
+namespace {
+
+constexpr std::array<const char *, BusTableModel::ColumnCount> columnNames{
+    QT_TRANSLATE_NOOP("busview::BusTableModel", "Address"),
+    QT_TRANSLATE_NOOP("busview::BusTableModel", "Type"),
+    QT_TRANSLATE_NOOP("busview::BusTableModel", "Serial number"),
+    QT_TRANSLATE_NOOP("busview::BusTableModel", "Temperature (°C)"),
+    QT_TRANSLATE_NOOP("busview::BusTableModel", "Humidity (%RH)"),
+    QT_TRANSLATE_NOOP("busview::BusTableModel", "Dew point (°C)"),
+    QT_TRANSLATE_NOOP("busview::BusTableModel", "Wet bulb (°C)"),
+    QT_TRANSLATE_NOOP("busview::BusTableModel", "Last reply"),
+    QT_TRANSLATE_NOOP("busview::BusTableModel", "Sent"),
+    QT_TRANSLATE_NOOP("busview::BusTableModel", "Answered"),
+    QT_TRANSLATE_NOOP("busview::BusTableModel", "Median latency (ms)"),
+    QT_TRANSLATE_NOOP("busview::BusTableModel", "State"),
+};
+
+// Model numbers from firstModelNumber on, as the main window's type box names them.
+constexpr std::array<const char *, 2> typeNames{"SHT2X", "SHT3X"};
+constexpr int firstModelNumber = 8132;
+
+QString tenthsText(int tenths)
+{
+    return QString::fromLatin1(samples::csv::tenths(tenths));
+}
+
+bool hasValues(const bus::ModuleStatus &module)
+{
+    return module.state() == bus::Backoff::State::Online && module.latest.msecsSinceEpoch > 0 &&
+           !module.latest.isGap();
+}
+
+} // namespace
+
+std::optional<double> median(std::vector<double> values)
+{
+    if (values.empty())
+        return std::nullopt;
+    const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    if (values.size() % 2 == 1)
+        return *middle;
+    return (*std::max_element(values.begin(), middle) + *middle) / 2;
+}
+
+BusTableModel::BusTableModel(const bus::Poller *poller, QObject *parent)
+    : QAbstractTableModel(parent), m_poller(poller)
+{
+}
+
+void BusTableModel::setTolerances(double temperature, double humidity)
+{
+    m_temperatureTolerance = temperature;
+    m_humidityTolerance = humidity;
+    refresh();
+}
+
+int BusTableModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_poller->modules().size());
+}
+
+int BusTableModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+std::optional<double> BusTableModel::valueOf(const bus::ModuleStatus &module, Column column) const
+{
+    if (!hasValues(module))
+        return std::nullopt;
+    switch (column) {
+    case Temperature:
+        return module.latest.temperature / 10.0;
+    case Humidity:
+        return module.latest.humidity / 10.0;
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<double> BusTableModel::deviation(int row, Column column) const
+{
+    const std::optional<double> &centre =
+        column == Temperature ? m_temperatureMedian : m_humidityMedian;
+    const std::optional<double> value = valueOf(m_poller->modules().at(std::size_t(row)), column);
+    if (!centre || !value)
+        return std::nullopt;
+    return *value - *centre;
+}
+
+bool BusTableModel::isMarked(int row, Column column) const
+{
+    if (column != Temperature && column != Humidity)
+        return false;
+    const std::optional<double> off = deviation(row, column);
+    const double tolerance = column == Temperature ? m_temperatureTolerance : m_humidityTolerance;
+    // Tenths in binary: a difference equal to the tolerance must not be marked by rounding.
+    return off && std::abs(*off) > tolerance + 1e-6;
+}
+
+QVariant BusTableModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid())
+        return {};
+    const bus::ModuleStatus &module = m_poller->modules().at(std::size_t(index.row()));
+    const Column column = Column(index.column());
+    const samples::Sample &latest = module.latest;
+    const bool values = latest.msecsSinceEpoch > 0;
+
+    if (role == Qt::BackgroundRole)
+        return isMarked(index.row(), column) ? QBrush(QColor(255, 200, 200)) : QVariant();
+    if (role == Qt::ToolTipRole) {
+        if (column == Type || column == SerialNumber)
+            return module.identityNote.isEmpty() ? QVariant() : module.identityNote;
+        if (!isMarked(index.row(), column))
+            return {};
+        const double off = *deviation(index.row(), column);
+        const double centre = column == Temperature ? *m_temperatureMedian : *m_humidityMedian;
+        const QString unit = column == Temperature ? tr("°C") : tr("%RH");
+        return tr("%1 %2 %3 the median of the online modules (%4 %2)")
+            .arg(QString::number(std::abs(off), 'f', 1), unit, off > 0 ? tr("above") : tr("below"),
+                 QString::number(centre, 'f', 1));
+    }
+    if (role == Qt::TextAlignmentRole)
+        return int((column == State || column == Type ? Qt::AlignLeft : Qt::AlignRight) |
+                   Qt::AlignVCenter);
+    if (role != Qt::DisplayRole)
+        return {};
+
+    switch (column) {
+    case Address:
+        return int(module.address);
+    case Type: {
+        const int index = module.model - firstModelNumber;
+        if (module.model == 0)
+            return module.identityNote.isEmpty() ? QString() : tr("(not read)");
+        return index >= 0 && index < int(typeNames.size())
+                   ? QString::fromLatin1(typeNames[std::size_t(index)])
+                   : QString::number(module.model);
+    }
+    case SerialNumber:
+        return module.serialNumber;
+    case Temperature:
+        return values ? tenthsText(latest.temperature) : QString();
+    case Humidity:
+        return values ? tenthsText(latest.humidity) : QString();
+    case DewPoint:
+        return values ? tenthsText(latest.dewPoint) : QString();
+    case WetBulb:
+        return values && latest.hasWetBulb ? tenthsText(latest.wetBulb) : QString();
+    case LastReply:
+        return module.lastReplyMsecs > 0 ? QDateTime::fromMSecsSinceEpoch(module.lastReplyMsecs)
+                                               .toString(QStringLiteral("hh:mm:ss"))
+                                         : QString();
+    case Sent:
+        return module.sent;
+    case Answered:
+        return module.answered;
+    case MedianLatency: {
+        const double ms = module.medianLatencyMs();
+        return std::isnan(ms) ? QString() : QString::number(ms, 'f', 1);
+    }
+    case State:
+        switch (module.state()) {
+        case bus::Backoff::State::Unknown:
+            return tr("not asked yet");
+        case bus::Backoff::State::Online:
+            return tr("online");
+        case bus::Backoff::State::NoReply:
+            return tr("no reply");
+        case bus::Backoff::State::Offline:
+            return tr("offline until %1")
+                .arg(QDateTime::fromMSecsSinceEpoch(module.offlineUntilMsecs)
+                         .toString(QStringLiteral("hh:mm:ss")));
+        }
+        break;
+    case ColumnCount:
+        break;
+    }
+    return {};
+}
+
+QVariant BusTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 ||
+        section >= ColumnCount)
+        return {};
+    return tr(columnNames[std::size_t(section)]);
+}
+
+void BusTableModel::reset()
+{
+    beginResetModel();
+    endResetModel();
+    refresh();
+}
+
+void BusTableModel::refresh()
+{
+    std::vector<double> temperatures;
+    std::vector<double> humidities;
+    for (const bus::ModuleStatus &module : m_poller->modules()) {
+        if (const auto t = valueOf(module, Temperature))
+            temperatures.push_back(*t);
+        if (const auto h = valueOf(module, Humidity))
+            humidities.push_back(*h);
+    }
+    m_temperatureMedian = median(temperatures);
+    m_humidityMedian = median(humidities);
+    if (rowCount() > 0)
+        emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));
+}
+
+} // namespace busview
