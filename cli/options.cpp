@@ -126,11 +126,14 @@ QList<QCommandLineOption> commandOptions(Command command)
             {QStringLiteral("csv"), QString()},
         };
     case Command::Watch:
-        return {
-            {{QStringLiteral("n"), QStringLiteral("count")}, QString(), QStringLiteral("count")},
-            {QStringLiteral("period"), QString(), QStringLiteral("s")},
-            {QStringLiteral("csv"), QString()},
-        };
+        return QList<QCommandLineOption>{
+                   {{QStringLiteral("n"), QStringLiteral("count")},
+                    QString(),
+                    QStringLiteral("count")},
+                   {QStringLiteral("period"), QString(), QStringLiteral("s")},
+                   {QStringLiteral("csv"), QString()},
+               } +
+               feedOptions();
     case Command::SetSerial:
         return {type};
     case Command::Record:
@@ -236,6 +239,14 @@ public:
 
     // The command's own options.
     bool isSetLocal(const QString &name) const { return commandHas(name) && m_local.isSet(name); }
+    // Every value given, in order; a flag that is set gives one empty value.
+    QStringList localValues(const QString &name) const
+    {
+        if (!isSetLocal(name))
+            return {};
+        const QStringList values = m_local.values(name);
+        return values.isEmpty() ? QStringList{QString()} : values;
+    }
     QString localValue(const QString &name) const
     {
         return commandHas(name) ? m_local.value(name) : QString();
@@ -495,7 +506,10 @@ private:
         m_out.csv = m_line.isSetLocal(QStringLiteral("csv"));
         if (m_out.csv && m_out.json)
             return fail(QStringLiteral("--csv and --json: choose one output format"));
-        return true;
+        const QString error = readFeedOptions(
+            [this](const QString &name) { return m_line.localValues(name); }, m_out.port,
+            m_out.csv || m_out.json, QProcessEnvironment::systemEnvironment(), m_out.feed);
+        return error.isEmpty() || fail(error);
     }
 
     bool readScan()
@@ -639,6 +653,17 @@ Commands:
                        included. A module silent three times in a row is offline and asked
                        again after 2, 4, 8 ... cycles, at most a minute apart. Exit status 0
                        only when every poll of every module was answered
+        [--limit NAME=VALUE] [--format influx] [--mqtt URL [--ca-file FILE]
+        [--mqtt-user NAME [--mqtt-password-file FILE]] [--mqtt-prefix PREFIX]
+        [--ha-discovery] [--mqtt-queue N]]
+                       every reading is flagged range, dew_point, step or flat when it is
+                       implausible (JSON, line protocol, MQTT; --limit sets a threshold,
+                       e.g. --limit step-temperature=3); --format influx writes InfluxDB line
+                       protocol for Telegraf; --mqtt mqtt://HOST[:PORT] (mqtts:// with
+                       --ca-file) publishes each module's state and availability, QoS 1,
+                       keeping up to N readings (default 100000) while the broker is away;
+                       the password comes from the file or QUORVEL_MQTT_PASSWORD;
+                       --ha-discovery announces the modules to Home Assistant
   provision --address N --baud SPEED --serial auto|DIGITS [--type sht2x|sht3x]
             [--mode MODE [--start TIME] [--interval INTERVAL]]
                        set up one module in a safe order (serial number, recording, address,

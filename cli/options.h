@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bus/linetiming.h"
+#include "cli/feeds.h"
 
 #include <QDateTime>
 #include <QList>
@@ -92,6 +93,9 @@ struct Invocation
     // scan; watch polls scanAddresses, every pollInterval
     QList<int> scanSpeeds;
     QList<int> scanAddresses;
+
+    // watch: the flags' limits, the line protocol, MQTT
+    FeedOptions feed;
 };
 
 enum class ParseOutcome { Run, Help, Version, Error };

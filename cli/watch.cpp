@@ -1,6 +1,7 @@
 #include "cli/watch.h"
 
 #include "bus/poller.h"
+#include "cli/feeds.h"
 #include "cli/format.h"
 #include "cli/interrupt.h"
 #include "cli/options.h"
@@ -10,6 +11,7 @@
 
 #include <QDateTime>
 #include <QEventLoop>
+#include <QJsonArray>
 #include <QJsonObject>
 
 namespace cli {
@@ -27,12 +29,18 @@ class Watch
 {
 public:
     Watch(const Invocation &invocation, Output &output, bus::Link &link)
-        : m_invocation(invocation), m_output(output), m_link(link), m_poller(link)
+        : m_invocation(invocation), m_output(output), m_link(link), m_poller(link),
+          m_feeds(invocation.feed, output, invocation.port)
     {
     }
 
     int run()
     {
+        QString error;
+        if (!m_feeds.start(&error)) {
+            m_output.message(QStringLiteral("--mqtt: ") + error);
+            return exitUsage;
+        }
         if (m_invocation.csv)
             m_output.resultBytes(samples::csv::header());
         m_poller.setAddresses(m_invocation.scanAddresses);
@@ -62,6 +70,14 @@ public:
             return exitInterrupted;
         m_poller.start();
         loop.exec();
+        // The readings still waiting for the broker get their few seconds.
+        bool fed = false;
+        m_feeds.finish([&] {
+            fed = true;
+            loop.quit();
+        });
+        if (!fed)
+            loop.exec();
 
         if (m_link.isLost()) {
             m_output.message(m_link.lostMessage());
@@ -77,6 +93,13 @@ private:
         const QString status = offline          ? QStringLiteral("offline")
                                : sample.isGap() ? QStringLiteral("no reply")
                                                 : QStringLiteral("ok");
+        const feed::Reading reading =
+            m_feeds.reading(module.address, module.serialNumber,
+                            module.model ? typeName(module.model) : QString(), sample, status);
+        m_feeds.deliver(reading);
+        const QStringList flags = samples::flagNames(reading.flags);
+        if (m_invocation.feed.influx)
+            return;
         if (m_invocation.csv) {
             QByteArray line = samples::csv::row(sample);
             // The file's status column; an offline module was not asked, which is not a gap.
@@ -95,6 +118,7 @@ private:
                                     .toString(Qt::ISODateWithMs)}};
             addMeasurement(object, sample);
             object.insert(QStringLiteral("status"), status);
+            object.insert(QStringLiteral("flags"), QJsonArray::fromStringList(flags));
             object.insert(QStringLiteral("offline_until_utc"),
                           offline ? QJsonValue(QDateTime::fromMSecsSinceEpoch(
                                                    module.offlineUntilMsecs, Qt::UTC)
@@ -110,6 +134,8 @@ private:
             text += QStringLiteral("offline until %1").arg(timeText(module.offlineUntilMsecs));
         else
             text += measurementText(sample);
+        if (!flags.isEmpty())
+            text += QStringLiteral("  flags %1").arg(flags.join(QLatin1Char(',')));
         m_output.result(text);
     }
 
@@ -117,6 +143,7 @@ private:
     Output &m_output;
     bus::Link &m_link;
     bus::Poller m_poller;
+    Feeds m_feeds;
     bool m_allAnswered = true;
 };
 

@@ -445,6 +445,14 @@ void TestCli::usageErrorSendsNothing_data()
         << QStringList{"provision", "--address", "17", "--serial", "auto"};
     QTest::newRow("unknown command") << QStringList{"frobnicate"};
     QTest::newRow("unknown option") << QStringList{"--bogus", "probe"};
+    const QStringList watch{"-b", "9600", "-a", "1", "watch"};
+    QTest::newRow("unknown limit") << watch + QStringList{"--limit", "humidity=5"};
+    QTest::newRow("limit with a comma") << watch + QStringList{"--limit", "step-humidity=2,5"};
+    QTest::newRow("influx and csv") << watch + QStringList{"--csv", "--format", "influx"};
+    QTest::newRow("password in the URL") << watch + QStringList{"--mqtt", "mqtt://u:p@h"};
+    QTest::newRow("CA file without TLS")
+        << watch + QStringList{"--mqtt", "mqtt://h", "--ca-file", "/etc/hostname"};
+    QTest::newRow("discovery without MQTT") << watch + QStringList{"--ha-discovery"};
 }
 
 void TestCli::usageErrorSendsNothing()

@@ -124,6 +124,8 @@ void applyModuleSpec(const QString &spec, modsim::Station &station)
         } else if (key == QLatin1String("humidity")) {
             module.setHumidity(quint16(wholeNumber(value, what, 0, 1000)));
             module.setFrozen(true);
+        } else if (key == QLatin1String("dew-point")) {
+            module.setDewPointOverride(qint16(wholeNumber(value, what, -400, 1250)));
         } else if (key == QLatin1String("late")) {
             station.lateMs = wholeNumber(value, what, 0, 600000);
         } else if (key == QLatin1String("quiet-after")) {
@@ -218,10 +220,10 @@ int main(int argc, char *argv[])
     option(QStringLiteral("module"),
            QStringLiteral("A module on the line; repeat it for an RS-485 bus of modules at one "
                           "speed. Comma-separated: address=N, model=sht2x|sht3x, serial=DIGITS, "
-                          "temperature=TENTHS, humidity=TENTHS, late=MS, wet-bulb, silent, "
-                          "quiet-after=MS with quiet-for=MS (silent for a while). "
-                          "Replaces --address, --model, --serial, --wet-bulb, --temperature "
-                          "and --humidity."),
+                          "temperature=TENTHS, humidity=TENTHS, dew-point=TENTHS, late=MS, "
+                          "wet-bulb, silent, quiet-after=MS with quiet-for=MS (silent for a "
+                          "while). Replaces --address, --model, --serial, --wet-bulb, "
+                          "--temperature and --humidity."),
            QStringLiteral("spec"));
     option(QStringLiteral("drop"), QStringLiteral("Share of replies not sent."),
            QStringLiteral("p"));

@@ -377,7 +377,7 @@ QByteArray Module::measurementReply() const
 
 qint16 Module::dewPoint() const
 {
-    return dewPointTenths(m_temperature, m_humidity);
+    return m_dewPointOverride.value_or(dewPointTenths(m_temperature, m_humidity));
 }
 
 qint16 Module::wetBulb() const

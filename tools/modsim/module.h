@@ -74,6 +74,8 @@ public:
     qint16 wetBulb() const;
     void setTemperature(qint16 tenths) { m_temperature = tenths; }
     void setHumidity(quint16 tenths) { m_humidity = tenths; }
+    // A dew point the module reports whatever the air: a faulty sensor's, above the temperature.
+    void setDewPointOverride(std::optional<qint16> tenths) { m_dewPointOverride = tenths; }
     bool frozen() const { return m_frozen; }
     void setFrozen(bool frozen) { m_frozen = frozen; }
     void setDriftSeed(quint32 seed) { m_drift.seed(seed); }
@@ -101,6 +103,7 @@ private:
     qint16 m_temperature = 235;
     quint16 m_humidity = 550;
     bool m_frozen = false;
+    std::optional<qint16> m_dewPointOverride;
     std::mt19937 m_drift;
 };
 
