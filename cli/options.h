@@ -39,6 +39,10 @@ enum ExitCode {
     exitInterrupted = 130, // Ctrl-C, as shells report it
 };
 
+// The line speed the reply waits are sized for on a network link without -b: the converter sets
+// the real one, which this program can neither set nor try.
+inline constexpr int networkWaitSpeed = 9600;
+
 inline constexpr int lowestAddress = 1;
 inline constexpr int highestAddress = 247;
 
@@ -68,6 +72,7 @@ struct Invocation
 {
     Command command = Command::Ports;
     QString port;
+    bool network = false;     // HOST:PORT: -b only sizes the waits, and the margin is wider
     std::optional<int> speed; // nothing: probe the six speeds
     std::optional<int> address;
     bool json = false;
