@@ -39,9 +39,7 @@ enum ExitCode {
     exitInterrupted = 130, // Ctrl-C, as shells report it
 };
 
-// The line speed the reply waits are sized for on a network link without -b: the converter sets
-// the real one, which this program can neither set nor try.
-inline constexpr int networkWaitSpeed = 9600;
+using bus::networkWaitSpeed;
 
 inline constexpr int lowestAddress = 1;
 inline constexpr int highestAddress = 247;
