@@ -344,13 +344,6 @@ void TestCli::reports_data()
                                     R"("temperature_C":-5.5,"humidity_pct":55,"dew_point_C":"*",)"
                                     R"("wet_bulb_C":null,"status":"ok"})")
                              << QByteArray();
-    QTest::newRow("tcp: reading at a given speed")
-        << alone << false
-        << QStringList{"-b", "9600", "-a", "1", "--json", "read", "-n", "2", "-i", "0.2"} << 0
-        << QByteArray(R"({"port":"*","speed":9600,"address":1,"time_utc":"*",)"
-                      R"("temperature_C":-5.5,"humidity_pct":55,"dew_point_C":"*",)"
-                      R"("wet_bulb_C":null,"status":"ok"})")
-        << QByteArray();
     QTest::newRow("tcp: reading from an address nobody has")
         << alone << false << QStringList{"-a", "5", "read"} << 1 << QByteArray()
         << QByteArray("no module answered at address 5 through 127.0.0.1:");
@@ -514,7 +507,7 @@ void TestCli::portVanishingEndsWithThree()
         m_sim->vanish();
     bool vanished = before;
     const Run run = cli(QStringList{"-b", "9600", "-a", "1"} + command, [&](const QByteArray &out) {
-        if (!vanished && out.count('\n') >= (command.first() == "watch" ? 2 : 1)) {
+        if (!vanished && out.contains('\n')) {
             vanished = true;
             m_sim->vanish();
         }
