@@ -16,6 +16,12 @@ using namespace std::chrono_literals;
 // keeps a scan of 247 addresses at 9600 bit/s near ten seconds; slower links such as network
 // serial servers need more.
 inline constexpr std::chrono::milliseconds defaultMargin = 30ms;
+// A serial device server adds the network's round trip and its own buffering: it may hold the
+// line's bytes for tens of milliseconds before it sends a segment.
+inline constexpr std::chrono::milliseconds networkMargin = 200ms;
+// The line speed the waits are sized for on a network link when none is given: the converter
+// sets the real one, which this program can neither set nor try.
+inline constexpr int networkWaitSpeed = 9600;
 
 // Ten bits a character on the wire: start bit, eight data bits, stop bit (8N1).
 inline constexpr int bitsPerCharacter = 10;

@@ -77,6 +77,11 @@ QString Link::portName() const
     return m_transport ? m_transport->portName() : QString();
 }
 
+bool Link::setsLineSpeed() const
+{
+    return !m_transport || m_transport->setsLineSpeed();
+}
+
 QString Link::lostMessage() const
 {
     return m_transport ? m_transport->lostMessage() : QString();

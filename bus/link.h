@@ -67,6 +67,8 @@ public:
     QString portName() const;
     bool setSpeed(int speed);
     int speed() const { return m_speed; }
+    // False on a network link: the converter sets the line speed, not this program.
+    bool setsLineSpeed() const;
     std::chrono::milliseconds margin() const { return m_margin; }
     void setMargin(std::chrono::milliseconds margin) { m_margin = margin; }
     bool isLost() const { return m_lost; }

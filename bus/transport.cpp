@@ -1,14 +1,18 @@
 #include "bus/transport.h"
 
+#include "bus/networktransport.h"
 #include "protocol/logging.h"
+#include "protocol/portname.h"
 
 #include <QSerialPort>
 #include <QTimer>
 
 namespace bus {
 
-std::unique_ptr<Transport> Transport::forPortName(const QString &)
+std::unique_ptr<Transport> Transport::forPortName(const QString &portName)
 {
+    if (protocol::parsePortName(portName).isNetwork())
+        return std::make_unique<NetworkTransport>();
     return std::make_unique<SerialTransport>();
 }
 

@@ -20,7 +20,8 @@ class Transport : public QObject
 public:
     using QObject::QObject;
 
-    // The transport a port name calls for: a serial port for a device name.
+    // The transport a port name calls for: a TCP connection for HOST:PORT, a serial port for a
+    // device name.
     static std::unique_ptr<Transport> forPortName(const QString &portName);
 
     // Opens the port at 8N1 and `speed`; on failure, openError() says why and what to do.
@@ -29,6 +30,9 @@ public:
     virtual bool isOpen() const = 0;
     // A transport whose line speed is not the PC's to set accepts any.
     virtual bool setSpeed(int speed) = 0;
+    // False where the speed belongs to someone else (a serial device server's serial side):
+    // then the speed only sizes the reply waits, and trying speeds finds nothing.
+    virtual bool setsLineSpeed() const { return true; }
     virtual QIODevice *device() = 0;
     virtual QString portName() const = 0;
     QString openError() const { return m_openError; }

@@ -1,14 +1,21 @@
 #include "busview/buspanel.h"
 
 #include "bus/addresses.h"
+#include "bus/linetiming.h"
 #include "busview/bustablemodel.h"
+#include "protocol/portname.h"
 #include "ui_buspanel.h"
 
+#include <QEventLoop>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QTimer>
 
 namespace busview {
+
+namespace {
+constexpr std::chrono::milliseconds converterReleaseTime{500};
+}
 
 BusPanel::BusPanel(QWidget *parent)
     : QWidget(parent), ui(new Ui::BusPanel), m_poller(m_link), m_scanner(m_link),
@@ -66,7 +73,9 @@ BusPanel::~BusPanel()
 bool BusPanel::takePort()
 {
     const PortSource source = m_portSource ? m_portSource() : PortSource{};
-    if (source.portName.isEmpty() || source.speed <= 0) {
+    // A network link has no speed of the window's: the converter's serial side sets it.
+    const bool network = protocol::parsePortName(source.portName).isNetwork();
+    if (source.portName.isEmpty() || (source.speed <= 0 && !network)) {
         showError(tr("Link the module in the main window first: the bus is polled on its port "
                      "and at its line speed."));
         return false;
@@ -82,7 +91,15 @@ bool BusPanel::takePort()
         emit portWanted();
         m_borrowed = true;
     }
-    if (!m_link.open(source.portName, source.speed)) {
+    if (network && m_borrowed) {
+        // A converter that serves one client at a time lets the window's connection go only
+        // when it notices it closed; a connection made at once may find it still busy.
+        QEventLoop settle;
+        QTimer::singleShot(converterReleaseTime, &settle, &QEventLoop::quit);
+        settle.exec();
+    }
+    m_link.setMargin(network ? bus::networkMargin : bus::defaultMargin);
+    if (!m_link.open(source.portName, network ? bus::networkWaitSpeed : source.speed)) {
         const QString why = m_link.openError();
         givePortBack();
         showError(why);

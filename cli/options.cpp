@@ -3,6 +3,7 @@
 #include "bus/addresses.h"
 
 #include "protocol/frames.h"
+#include "protocol/portname.h"
 #include "protocol/tables.h"
 
 #include <QCommandLineParser>
@@ -302,6 +303,17 @@ private:
         return false;
     }
 
+    // The module would move to the new speed and the converter would not: the link would be cut
+    // with the module out of reach until someone sets the converter.
+    bool failSpeedChange()
+    {
+        return fail(QStringLiteral("%1 changes the line speed, which cuts a network link until the "
+                                   "converter's serial side is set to the same speed: change it "
+                                   "on a serial port, or with the window, which asks first")
+                        .arg(m_out.command == Command::SetBaud ? QStringLiteral("set-baud")
+                                                               : QStringLiteral("provision")));
+    }
+
     bool readGlobal()
     {
         m_out.port = m_line.globalValue(QStringLiteral("port"));
@@ -309,7 +321,15 @@ private:
         m_out.verbose = m_line.isSetGlobal(QStringLiteral("verbose"));
         if (m_out.command != Command::Ports && m_out.port.isEmpty())
             return fail(QStringLiteral("-p PORT is required: name the serial port (list them "
-                                       "with \"quorvel-cli ports\")"));
+                                       "with \"quorvel-cli ports\") or a converter's HOST:PORT"));
+        if (m_out.command != Command::Ports) {
+            const protocol::PortName name = protocol::parsePortName(m_out.port);
+            if (!name.isValid())
+                return fail(QStringLiteral("%2 (-p %1)").arg(m_out.port, text(name.problem)));
+            m_out.network = name.isNetwork();
+            if (m_out.network)
+                m_out.margin = bus::networkMargin;
+        }
         if (m_line.isSetGlobal(QStringLiteral("baud"))) {
             const QString value = m_line.globalValue(QStringLiteral("baud"));
             if (value != QLatin1String("auto")) {
@@ -361,6 +381,8 @@ private:
             return true;
         }
         case Command::SetBaud: {
+            if (m_out.network)
+                return failSpeedChange();
             const std::optional<int> speed = speedOf(m_line.positional().first());
             if (!speed)
                 return fail(QStringLiteral("set-baud %1: the new speed is %2")
@@ -479,6 +501,8 @@ private:
         if (m_out.scanAddresses.isEmpty())
             return fail(QStringLiteral("watch needs -a ADDRESSES, e.g. -a 1,3,17-20 (scan "
                                        "finds them)"));
+        if (!m_out.speed && m_out.network)
+            m_out.speed = networkWaitSpeed;
         if (!m_out.speed)
             return fail(QStringLiteral("watch needs -b SPEED, the line speed of the bus (scan "
                                        "finds it)"));
@@ -516,7 +540,12 @@ private:
     {
         m_out.scanSpeeds.clear();
         const QString speeds = m_line.localValue(QStringLiteral("speeds"));
-        if (m_line.isSetLocal(QStringLiteral("speeds")) && speeds != QLatin1String("all")) {
+        if (m_out.network && m_line.isSetLocal(QStringLiteral("speeds")))
+            return fail(QStringLiteral("--speeds: a network link has no speeds to try, the "
+                                       "converter sets it; give it with -b to size the waits"));
+        if (m_out.network) {
+            m_out.scanSpeeds.append(m_out.speed.value_or(networkWaitSpeed));
+        } else if (m_line.isSetLocal(QStringLiteral("speeds")) && speeds != QLatin1String("all")) {
             for (const QString &item : speeds.split(QLatin1Char(','))) {
                 const std::optional<int> speed = speedOf(item);
                 if (!speed)
@@ -551,6 +580,8 @@ private:
 
     bool readProvision()
     {
+        if (m_out.network)
+            return failSpeedChange();
         for (const char *required : {"address", "baud", "serial"}) {
             if (!m_line.isSetLocal(text(required)))
                 return fail(QStringLiteral("provision needs --address N, --baud SPEED and "
@@ -610,14 +641,18 @@ Modbus-RTU and the module's logger frames, 8 data bits, no parity, one stop bit.
 
 Options:
   -p, --port PORT      the serial port: a name from "ports" (ttyUSB0, COM3) or a device
-                       path; required by every command but ports
+                       path; or HOST:PORT (tcp://HOST:PORT, IPv6 in brackets) of a serial
+                       device server in transparent mode; required by every command but ports
   -b, --baud SPEED     auto (default): try 115200, 19200, 9600, 4800, 2400 and 1200 bit/s in
-                       turn; or one of 1200 2400 4800 9600 19200 115200
+                       turn; or one of 1200 2400 4800 9600 19200 115200. Over HOST:PORT the
+                       converter's serial side sets the speed: nothing is tried, and -b
+                       (default 9600) only sizes the waits
   -a, --address N      the module's address, 1 to 247; by default it is read from the module
                        through address 0, which needs the module alone on the line
       --json           one JSON object per line on standard output
   -v, --verbose        trace every frame on standard error, as the window's message pane
-      --margin MS      time the module may take beyond the line time (default 30)
+      --margin MS      time the module may take beyond the line time (default 30; 200
+                       over HOST:PORT)
   -h, --help           this text
   -V, --version        the version
 
@@ -630,7 +665,8 @@ Commands:
                        1); --csv writes the monitor window's CSV format, with a "no reply"
                        row for a reading the module did not answer
   set-address N        give the module address N (1 to 247), then read it back
-  set-baud SPEED       change the module's line speed, then read its address at SPEED
+  set-baud SPEED       change the module's line speed, then read its address at SPEED (not
+                       over HOST:PORT, where it would cut the link)
   set-serial auto|DIGITS [--type sht2x|sht3x]
                        write the serial number (auto: from the clock, yyMMddhhmmss; or twelve
                        digits) with the type (default: the module's own), then read both back
@@ -690,6 +726,7 @@ Examples:
   quorvel-cli -p COM3 -b 9600 -a 1 read -n 60 --csv > readings.csv
   quorvel-cli -p /dev/ttyUSB0 -b 9600 scan --addresses 1-32
   quorvel-cli -p /dev/ttyUSB0 -b 9600 -a 1-32 watch --csv > bus.csv
+  quorvel-cli -p 192.168.1.200:4196 -a 1 read -n 10
   quorvel-cli -p /dev/ttyUSB0 --json provision --address 17 --baud 19200 --serial auto
 )");
 }

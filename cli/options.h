@@ -40,6 +40,8 @@ enum ExitCode {
     exitInterrupted = 130, // Ctrl-C, as shells report it
 };
 
+using bus::networkWaitSpeed;
+
 inline constexpr int lowestAddress = 1;
 inline constexpr int highestAddress = 247;
 
@@ -69,6 +71,7 @@ struct Invocation
 {
     Command command = Command::Ports;
     QString port;
+    bool network = false;     // HOST:PORT: -b only sizes the waits, and the margin is wider
     std::optional<int> speed; // nothing: probe the six speeds
     std::optional<int> address;
     bool json = false;

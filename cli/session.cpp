@@ -109,9 +109,14 @@ bool Session::openLink(int speed)
 
 bool Session::find(Need need, std::optional<int> speed, bool writes)
 {
-    if (!openLink(speed.value_or(protocol::probeSpeeds.front())))
+    if (!openLink(speed.value_or(m_invocation.network ? networkWaitSpeed
+                                                      : protocol::probeSpeeds.front())))
         return false;
-    if (speed) {
+    if (!speed && m_invocation.network) {
+        if (!probeSpeeds({networkWaitSpeed}))
+            return false;
+        m_speed = 0; // the converter's, and not known here
+    } else if (speed) {
         // A given speed is taken as it is: the command's own request finds out soon enough.
         if (!m_link.setSpeed(*speed)) {
             fail({exitPort, QStringLiteral("port cannot be set"), m_link.openError()});
@@ -211,13 +216,17 @@ bool Session::probeSpeeds(const QList<int> &speeds)
     QStringList tried;
     for (int speed : speeds)
         tried.append(QString::number(speed));
+    const bool network = m_invocation.network;
     fail({exitFailed, QStringLiteral("no reply"),
-          QStringLiteral("no module answered %1 at %2 bit/s: check its power and wiring (on "
-                         "RS-485, A and B)%3")
+          QStringLiteral("no module answered %1 %2: check its power and wiring (on RS-485, A "
+                         "and B)%3")
               .arg(given ? QStringLiteral("at address %1").arg(*given)
                          : QStringLiteral("the address read"),
-                   tried.join(QStringLiteral(", ")),
-                   given                ? QStringLiteral(", and the address (scan finds it)")
+                   network ? QStringLiteral("through %1").arg(m_link.portName())
+                           : QStringLiteral("at %1 bit/s").arg(tried.join(QStringLiteral(", "))),
+                   given     ? QStringLiteral(", and the address (scan finds it)")
+                   : network ? QStringLiteral(", and that the converter's serial side runs at the "
+                                              "module's speed, 8N1")
                    : m_invocation.speed ? QStringLiteral(", and the speed (-b auto)")
                                         : QString())});
     return false;
@@ -235,14 +244,18 @@ Exchange Session::ask(RequestKind kind, const QByteArray &request, quint8 addres
 
 QString Session::describe(const Exchange &exchange, const QString &what) const
 {
-    const QString at = QStringLiteral("%1 bit/s").arg(m_link.speed());
+    const bool network = m_invocation.network;
+    const QString at = network ? QStringLiteral("through %1").arg(m_link.portName())
+                               : QStringLiteral("at %1 bit/s").arg(m_link.speed());
     switch (exchange.outcome) {
     case Outcome::NoReply:
-        return QStringLiteral("no reply to %1 at %2: check the module's power and wiring, the "
-                              "speed (-b auto finds it) and the address (probe)")
-            .arg(what, at);
+        return QStringLiteral("no reply to %1 %2: check the module's power and wiring, %3 and "
+                              "the address (probe)")
+            .arg(what, at,
+                 network ? QStringLiteral("the converter's serial speed (8N1, the module's speed)")
+                         : QStringLiteral("the speed (-b auto finds it)"));
     case Outcome::Damaged:
-        return QStringLiteral("%1 at %2 brought only a damaged reply: noise on the line, or "
+        return QStringLiteral("%1 %2 brought only a damaged reply: noise on the line, or "
                               "several modules answering at once. Connect the module alone, or on "
                               "a bus name it with -a")
             .arg(what, at);
@@ -301,10 +314,12 @@ QJsonObject Session::base() const
 
 QString Session::lead() const
 {
-    QString text = QStringLiteral("speed %1").arg(m_speed);
+    QStringList text;
+    if (m_speed != 0)
+        text.append(QStringLiteral("speed %1").arg(m_speed));
     if (m_address)
-        text += QStringLiteral(" address %1").arg(*m_address);
-    return text;
+        text.append(QStringLiteral("address %1").arg(*m_address));
+    return text.join(QLatin1Char(' '));
 }
 
 void Session::addRecording(QJsonObject &object) const
@@ -386,11 +401,18 @@ int Session::ports()
 int Session::probe()
 {
     // Unlike the other commands, a given speed (and address) is checked here too.
+    const bool tries = !m_invocation.speed && !m_invocation.network;
     const QList<int> speeds =
-        m_invocation.speed ? QList<int>{*m_invocation.speed}
-                           : QList<int>(protocol::probeSpeeds.begin(), protocol::probeSpeeds.end());
+        tries ? QList<int>(protocol::probeSpeeds.begin(), protocol::probeSpeeds.end())
+              : QList<int>{m_invocation.speed.value_or(networkWaitSpeed)};
     if (!openLink(speeds.first()) || !probeSpeeds(speeds))
         return m_lastFailure.exit;
+    if (m_invocation.network && !m_invocation.speed) {
+        m_speed = 0;
+        m_output.message(QStringLiteral("%1 is a network link: the line speed is set on the "
+                                        "converter's serial side, so none was tried")
+                             .arg(m_link.portName()));
+    }
     if (m_output.json()) {
         QJsonObject object = base();
         object.insert(QStringLiteral("status"), QStringLiteral("ok"));

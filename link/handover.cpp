@@ -2,6 +2,7 @@
 #include "app/widget.h"
 
 #include "link/reconnector.h"
+#include "network/tcplink.h"
 #include "protocol/uartdata.h"
 #include "ui_widget.h"
 
@@ -9,7 +10,9 @@
 
 void Widget::releasePort()
 {
-    if (!serialPort->isOpen())
+    // A converter takes one client at a time: the bus's connection needs the window's gone.
+    const bool network = networkLinked && (tcpLink->isOpen() || tcpLink->isReopening());
+    if (!serialPort->isOpen() && !network)
         return;
     m_lent = Lent{UartData.PortName, UartData.BaudRate, ui->pushButtonRead->text() == tr("Stop")};
     // As an unlink: nothing of the window may write the port while another part holds it.
@@ -23,18 +26,25 @@ void Widget::releasePort()
         ui->pushButtonRead->setText(tr("Read"));
         emit pollingChanged(false);
     }
-    serialPort->close();
+    if (network)
+        closeNetworkLink();
+    else
+        serialPort->close();
     emit portClosed();
 }
 
 void Widget::resumePort()
 {
-    if (!m_lent || serialPort->isOpen())
+    if (!m_lent || serialPort->isOpen() || tcpLink->isOpen())
         return;
     const Lent lent = *m_lent;
     m_lent.reset();
     UartData.PortName = lent.portName;
     UartData.BaudRate = lent.speed;
+    // A network link connects in the background and reads the address when it is made, as
+    // Link does; polling is not resumed on it.
+    if (openNetworkLink())
+        return;
     if (openPort() && lent.polling)
         PushButtonReadSlot();
 }

@@ -15,6 +15,7 @@
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTableView>
+#include <QTcpSocket>
 #include <QtTest>
 
 using busview::BusTableModel;
@@ -79,15 +80,23 @@ private slots:
 void TestBusView::takeOverAndChamberCheck_data()
 {
     QTest::addColumn<bool>("handOver");
-    QTest::newRow("the port handed over") << true;
-    QTest::newRow("the question declined") << false;
+    QTest::addColumn<bool>("overTcp");
+    QTest::newRow("the port handed over") << true << false;
+    QTest::newRow("the question declined") << false << false;
+    QTest::newRow("the network link handed over") << true << true;
 }
 
 void TestBusView::takeOverAndChamberCheck()
 {
     QFETCH(bool, handOver);
-    LinkedWindow fixture;
+    QFETCH(bool, overTcp);
+    LinkedWindow fixture(overTcp);
     QVERIFY(fixture.isReady());
+    const auto linked = [&] {
+        const auto *socket = fixture.widget()->findChild<QTcpSocket *>();
+        return overTcp ? socket && socket->state() == QAbstractSocket::ConnectedState
+                       : fixture.port()->isOpen();
+    };
     // Records from the start, as in the program.
     auto *monitor = new monitor::Monitor(fixture.widget());
     QVERIFY(fixture.link());
@@ -123,14 +132,14 @@ void TestBusView::takeOverAndChamberCheck()
     QVERIFY2(answerer.others.isEmpty(), qPrintable(answerer.others.join(QLatin1Char('\n'))));
     if (!handOver) {
         QVERIFY(!panel->isPolling());
-        QVERIFY(fixture.port()->isOpen());
+        QVERIFY(linked());
         QCOMPARE(read->text(), QStringLiteral("Stop"));
         QCOMPARE(closed.size(), 0);
         return;
     }
     // The main window shows itself unlinked while the bus has the port.
     QCOMPARE(closed.size(), 1);
-    QVERIFY(!fixture.port()->isOpen());
+    QVERIFY(!linked());
     QCOMPARE(read->text(), QStringLiteral("Read"));
     QCOMPARE(poll->text(), QStringLiteral("Stop"));
 
@@ -165,8 +174,10 @@ void TestBusView::takeOverAndChamberCheck()
     // Stop hands the port back, and the main window polls again as it did.
     poll->click();
     QTRY_COMPARE_WITH_TIMEOUT(opened.size(), 1, patientMs);
-    QVERIFY(fixture.port()->isOpen());
-    QCOMPARE(read->text(), QStringLiteral("Stop"));
+    QVERIFY(linked());
+    // A network link comes back linked, without its polling.
+    if (!overTcp)
+        QCOMPARE(read->text(), QStringLiteral("Stop"));
     QCOMPARE(poll->text(), QStringLiteral("Poll bus"));
 }
 

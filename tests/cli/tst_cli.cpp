@@ -6,6 +6,7 @@
 #include "samples/csv.h"
 
 #include <QDateTime>
+#include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -59,7 +60,8 @@ private slots:
     void unwritableOutputFails();
     void usageErrorSendsNothing_data();
     void usageErrorSendsNothing();
-    void portVanishingMidReadEndsWithThree();
+    void portVanishingEndsWithThree_data();
+    void portVanishingEndsWithThree();
     void csvIsTheMonitorsFormat_data();
     void csvIsTheMonitorsFormat();
 
@@ -82,7 +84,11 @@ void TestCli::init()
     m_sim->module().setFrozen(true);
     m_ignored = 0;
     connect(m_sim.get(), &modsim::SimulatedModule::bytesIgnored, this, [this] { ++m_ignored; });
-    QVERIFY2(m_sim->start(m_dir.filePath(QStringLiteral("tty"))), qPrintable(m_sim->errorString()));
+    // Rows named "tcp: ..." reach the module as a serial device server passes it on.
+    const bool tcp = QByteArray(QTest::currentDataTag()).startsWith("tcp: ");
+    QVERIFY2(tcp ? m_sim->startTcp(QHostAddress::LocalHost, 0)
+                 : m_sim->start(m_dir.filePath(QStringLiteral("tty"))),
+             qPrintable(m_sim->errorString()));
 }
 
 void TestCli::cleanup()
@@ -151,6 +157,8 @@ void TestCli::probe_data()
     QTest::newRow("115200 bit/s, the first") << 115200 << 200 << QStringList{"probe"};
     QTest::newRow("named address, on a bus it alone answers")
         << 4800 << 33 << QStringList{"-a", "33", "probe"};
+    // The converter's serial side matches the module; no speed is tried or reported.
+    QTest::newRow("tcp: no speeds tried") << 0 << 12 << QStringList{"probe"};
 }
 
 void TestCli::probe()
@@ -158,11 +166,15 @@ void TestCli::probe()
     QFETCH(int, speed);
     QFETCH(int, address);
     QFETCH(QStringList, args);
-    m_sim->module().setLineSpeed(speed);
+    if (speed)
+        m_sim->module().setLineSpeed(speed);
     m_sim->module().setAddress(quint8(address));
     const Run run = cli(args);
     QCOMPARE(run.exit, 0);
-    QCOMPARE(run.out, QStringLiteral("speed %1 address %2\n").arg(speed).arg(address).toUtf8());
+    QCOMPARE(run.out, (speed ? QStringLiteral("speed %1 address %2\n").arg(speed)
+                             : QStringLiteral("address %2\n"))
+                          .arg(address)
+                          .toUtf8());
 }
 
 void TestCli::provisionThenReadBackAsTheWindow()
@@ -286,6 +298,11 @@ void TestCli::reports_data()
                           << QByteArray(R"({"port":"*","speed":9600,"address":1,"type":"SHT3X",)"
                                         R"("serial":"240517103001","status":"ok"})")
                           << QByteArray();
+    QTest::newRow("tcp: info, the speed the converter's")
+        << alone << false << QStringList{"--json", "info"} << 0
+        << QByteArray(R"({"port":"*","address":1,"type":"SHT3X","serial":"240517103001",)"
+                      R"("status":"ok"})")
+        << QByteArray();
     QTest::newRow("info asked of an address the module has not")
         << alone << false << QStringList{"-b", "9600", "-a", "5", "--json", "info"} << 1
         << QByteArray(R"({"port":"*","speed":9600,"address":1,"status":"other module"})")
@@ -327,6 +344,9 @@ void TestCli::reports_data()
                                     R"("temperature_C":-5.5,"humidity_pct":55,"dew_point_C":"*",)"
                                     R"("wet_bulb_C":null,"status":"ok"})")
                              << QByteArray();
+    QTest::newRow("tcp: reading from an address nobody has")
+        << alone << false << QStringList{"-a", "5", "read"} << 1 << QByteArray()
+        << QByteArray("no module answered at address 5 through 127.0.0.1:");
     QTest::newRow("reading from an address nobody has")
         << alone << false << QStringList{"-b", "9600", "-a", "5", "--json", "read"} << 1
         << QByteArray(R"({"port":"*","speed":9600,"address":null,"time_utc":"*",)"
@@ -339,6 +359,10 @@ void TestCli::reports_data()
         << QByteArray(R"({"port":"*","speed":9600,"address":1,"type":"SHT2X",)"
                       R"("serial":"1805110a1e01","serial_written":"240517103001","status":"ok"})")
         << QByteArray();
+
+    QTest::newRow("tcp: new address")
+        << alone << false << QStringList{"--json", "set-address", "9"} << 0
+        << QByteArray(R"({"port":"*","address":9,"status":"ok"})") << QByteArray();
 
     // Acknowledged and forgotten: each read-back differs in one thing only.
     QTest::newRow("address forgotten")
@@ -468,19 +492,37 @@ void TestCli::usageErrorSendsNothing()
     QCOMPARE(m_ignored, 0);
 }
 
-void TestCli::portVanishingMidReadEndsWithThree()
+void TestCli::portVanishingEndsWithThree_data()
 {
-    bool vanished = false;
-    const Run run =
-        cli({"-b", "9600", "-a", "1", "read", "-n", "0", "-i", "0.2"}, [&](const QByteArray &out) {
-            if (!vanished && out.contains('\n')) {
-                vanished = true;
-                m_sim->vanish();
-            }
-        });
+    QTest::addColumn<QStringList>("command");
+    QTest::addColumn<bool>("before"); // gone before the command starts, else after its first row
+    QTest::addColumn<QByteArray>("message");
+    const QStringList read{"read", "-n", "0", "-i", "0.2"};
+    QTest::newRow("mid read") << read << false << QByteArray("lost the port");
+    QTest::newRow("tcp: dropped mid read")
+        << read << false << QByteArray("lost the connection: 127.0.0.1:");
+    QTest::newRow("tcp: dropped mid watch") << QStringList{"watch", "--period", "0.2"} << false
+                                            << QByteArray("lost the connection: 127.0.0.1:");
+    QTest::newRow("tcp: refused") << read << true << QByteArray("refused the connection");
+}
+
+void TestCli::portVanishingEndsWithThree()
+{
+    QFETCH(QStringList, command);
+    QFETCH(bool, before);
+    QFETCH(QByteArray, message);
+    if (before)
+        m_sim->vanish();
+    bool vanished = before;
+    const Run run = cli(QStringList{"-b", "9600", "-a", "1"} + command, [&](const QByteArray &out) {
+        if (!vanished && out.contains('\n')) {
+            vanished = true;
+            m_sim->vanish();
+        }
+    });
     QVERIFY(vanished);
     QCOMPARE(run.exit, 3);
-    QVERIFY2(run.err.contains("lost the port"), run.err.constData());
+    QVERIFY2(run.err.contains(message), run.err.constData());
 }
 
 void TestCli::csvIsTheMonitorsFormat_data()

@@ -1,6 +1,7 @@
 // quorvel-cli watch as a script runs it, against the simulated bus on a pseudo-terminal.
 #include "simulatedmodule.h"
 
+#include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -51,7 +52,13 @@ void TestWatch::init()
     modsim::Module second;
     second.setAddress(3);
     m_sim->addModule(second);
-    QVERIFY2(m_sim->start(m_dir.filePath(QStringLiteral("tty"))), qPrintable(m_sim->errorString()));
+    // Rows named "tcp: ..." reach the bus through a converter that splits every reply.
+    const bool tcp = QByteArray(QTest::currentDataTag()).startsWith("tcp: ");
+    m_sim->faults().splitShare = tcp ? 1.0 : 0.0;
+    m_sim->faults().splitGapMs = 100;
+    QVERIFY2(tcp ? m_sim->startTcp(QHostAddress::LocalHost, 0)
+                 : m_sim->start(m_dir.filePath(QStringLiteral("tty"))),
+             qPrintable(m_sim->errorString()));
 }
 
 void TestWatch::cleanup()
@@ -103,6 +110,8 @@ void TestWatch::rows_data()
     QTest::newRow("a silent module goes offline")
         << true << 5 << QStringList{"no reply", "no reply", "no reply", "offline", "no reply"} << 1;
     QTest::newRow("every module answers") << false << 2 << QStringList{"ok", "ok"} << 0;
+    QTest::newRow("tcp: every split reply reassembled")
+        << false << 2 << QStringList{"ok", "ok"} << 0;
 }
 
 void TestWatch::rows()
