@@ -1,9 +1,10 @@
 // bench_session: Quorvel's main window in a measured process, linked through its real Link
 // button and settings dialog, for the figures scripts/bench prints.
 //
-//   bench_session reply-latency [--polls N] [--full-pane]
+//   bench_session reply-latency [--polls N] [--full-pane] [--tcp]
 //       In-process simulated module: time from the module writing the last byte of a
 //       measurement reply to the window having shown it (labels set, and label painted).
+//       --tcp: the module behind a simulated serial device server on the loopback.
 //   bench_session poll --port PATH [--seconds S] [--sample-seconds S] [--csv FILE] [--full-pane]
 //       1 Hz polling against the quorvel-modsim program on PATH: CPU time of this process, and
 //       its resident memory every sample period.
@@ -114,7 +115,7 @@ int replyLatency(const QStringList &args)
     const int polls = option(args, QStringLiteral("--polls"), QStringLiteral("300")).toInt();
     constexpr int warmUp = 20;
 
-    testsupport::LinkedWindow fixture;
+    testsupport::LinkedWindow fixture(args.contains(QStringLiteral("--tcp")));
     if (!fixture.isReady() || !fixture.link())
         fail(QStringLiteral("the window did not link to the simulated module"));
     Widget *window = fixture.widget();
