@@ -21,8 +21,8 @@
 #include <QSet>
 #include <QTabWidget>
 #include <QTableView>
-#include <QTextBrowser>
 #include <QTemporaryDir>
+#include <QTextBrowser>
 #include <QtTest>
 
 #include <qcustomplot.h>
