@@ -13,14 +13,12 @@ window() {
     done
     return 1
 }
-# click WINDOW X Y: a click at X, Y of the window, counted from its right and bottom edge where
-# negative (the form's buttons keep their distance to those edges as the window grows).
+# click WINDOW X Y: a click at X, Y of the window, given as arithmetic on its WIDTH and HEIGHT
+# (the form's rows of buttons are centred, and the bottom row keeps its distance to the edge).
 click() {
-    local x=$2 y=$3 width height
+    local WIDTH HEIGHT X Y SCREEN WINDOW
     eval "$(xdotool getwindowgeometry --shell "$1")"
-    [ "$x" -lt 0 ] && x=$((WIDTH + x))
-    [ "$y" -lt 0 ] && y=$((HEIGHT + y))
-    xdotool mousemove --window "$1" "$x" "$y" click 1
+    xdotool mousemove --window "$1" $(($2)) $(($3)) click 1
     sleep 0.5
 }
 start() { (cd "$INSTALLED" && env "$@" wine quorvel.exe >/dev/null 2>&1 &) }
@@ -33,7 +31,7 @@ check "the window shows within 10 s (${shown_ms} ms)" test -n "$main"
 check "in English" grep -q '^Quorvel  ' <(xdotool getwindowname "$main")
 
 simulate ttyWindow && com 7 ttyWindow
-click "$main" -390 -25 # Link
+click "$main" WIDTH/2 HEIGHT-28 # Link
 dialog=$(window "Serial port")
 check "Link opens the port dialog" test -n "$dialog"
 xdotool key --window "$dialog" ctrl+a && xdotool type --window "$dialog" COM7

@@ -7,7 +7,7 @@ log="$WINEPREFIX/drive_c/quorvel-log.csv"
 log_rows() { # log_rows SECONDS: start the window, link, poll, log to C:\quorvel-log.csv, kill
     start LANG=en_US.UTF-8
     main=$(window "^Quorvel.*  V") || return 1
-    click "$main" -390 -25 # Link
+    click "$main" WIDTH/2 HEIGHT-28 # Link
     local dialog
     dialog=$(window "Serial port") || return 1
     xdotool key --window "$dialog" ctrl+a && xdotool type --window "$dialog" COM7
@@ -15,10 +15,10 @@ log_rows() { # log_rows SECONDS: start the window, link, poll, log to C:\quorvel
     xdotool key --window "$dialog" Return
     sleep 1
     click "$main" 437 217 # Read
-    click "$main" -480 -25 # Monitor
+    click "$main" WIDTH/2-86 HEIGHT-28 # Monitor
     local monitor
     monitor=$(window "Monitor") || return 1
-    click "$monitor" -80 -25 # Log to file...
+    click "$monitor" 140 HEIGHT-25 # Log to file...
     local ask
     ask=$(window "Log to file") || return 1
     xdotool key --window "$ask" ctrl+a && xdotool type --window "$ask" 'C:\quorvel-log.csv'
