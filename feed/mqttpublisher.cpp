@@ -108,12 +108,7 @@ void MqttPublisher::connectFirst()
     }
     const QString reason =
         rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(strerror(errno)) : libraryError(rc);
-    if (reason != m_lastError)
-        emit notice(QStringLiteral("MQTT broker %1:%2 not reached (%3); trying again")
-                        .arg(m_settings.host)
-                        .arg(m_settings.port)
-                        .arg(reason));
-    m_lastError = reason;
+    noticeOnce(QStringLiteral("MQTT broker %1:%2 not reached (%3); trying again"), reason);
     // The library's own back-off, which takes over once connected: 1, 4, 9 … s, at most a minute.
     ++m_connectAttempts;
     const auto delay = std::min<std::chrono::milliseconds>(
@@ -181,16 +176,19 @@ void MqttPublisher::onPublish(mosquitto *, void *self, int mid)
         publisher, [publisher, mid] { publisher->published(mid); }, Qt::QueuedConnection);
 }
 
+// A broker that stays away for hours says why once, not at every attempt.
+void MqttPublisher::noticeOnce(const QString &text, const QString &reason)
+{
+    if (reason != m_lastError)
+        emit notice(text.arg(m_settings.host).arg(m_settings.port).arg(reason));
+    m_lastError = reason;
+}
+
 void MqttPublisher::connected(int rc)
 {
     if (rc != 0) {
         const QString reason = QString::fromUtf8(mosquitto_connack_string(rc));
-        if (reason != m_lastError)
-            emit notice(QStringLiteral("MQTT broker %1:%2 refused the connection: %3")
-                            .arg(m_settings.host)
-                            .arg(m_settings.port)
-                            .arg(reason));
-        m_lastError = reason;
+        noticeOnce(QStringLiteral("MQTT broker %1:%2 refused the connection: %3"), reason);
         return;
     }
     m_connected = true;

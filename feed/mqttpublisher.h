@@ -54,6 +54,7 @@ private:
 
     void connectFirst();
     void connected(int rc);
+    void noticeOnce(const QString &text, const QString &reason);
     void disconnected(int rc);
     void published(int mid);
     void announce(Module &module);
