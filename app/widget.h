@@ -140,6 +140,7 @@ private:
     bool portLossPending = false; // a lost port's error burst is reported once
     bool networkLinked = false;   // the link goes to a serial device server, not a serial port
     bool pollAfterNetworkReopen = false;
+    bool pollWhenNetworkOpens = false;
     QString networkLossReason;
     qint64 unclaimedBytes = 0; // received since the last recognised reply
     // The live values go grey when the module stops answering the poll.

@@ -5,6 +5,14 @@
 
 #ifdef QUORVEL_HAVE_MQTT
 #include "feed/mqttpublisher.h"
+#else
+namespace feed {
+// A build without libmosquitto (Windows) never makes one, but Feeds' pointer to it must still be
+// deletable.
+class MqttPublisher
+{
+};
+} // namespace feed
 #endif
 
 #include <QFileInfo>

@@ -41,10 +41,11 @@ void Widget::resumePort()
     m_lent.reset();
     UartData.PortName = lent.portName;
     UartData.BaudRate = lent.speed;
-    // A network link connects in the background and reads the address when it is made, as
-    // Link does; polling is not resumed on it.
+    // A network link connects in the background, and polls again once it is made.
+    pollWhenNetworkOpens = lent.polling;
     if (openNetworkLink())
         return;
+    pollWhenNetworkOpens = false;
     if (openPort() && lent.polling)
         PushButtonReadSlot();
 }

@@ -10,16 +10,24 @@
 
 #include <QMessageBox>
 
+#include <utility>
+
 void Widget::setUpNetworkLink()
 {
     tcpLink = new TcpLink(this);
     connect(tcpLink, &TcpLink::readyRead, this, &Widget::my_readuart);
     connect(tcpLink, &TcpLink::opened, this, [this] {
         emit portOpened(tcpLink->endpoint(), 0);
-        PushButtonAddressReadSlot();
+        // Handed back by the bus poll, polling goes on as after a reconnect: the address is known.
+        if (std::exchange(pollWhenNetworkOpens, false))
+            PushButtonReadSlot();
+        else
+            PushButtonAddressReadSlot();
     });
-    connect(tcpLink, &TcpLink::failed, this,
-            [this](const QString &reason) { showMessage(tr("Error"), reason); });
+    connect(tcpLink, &TcpLink::failed, this, [this](const QString &reason) {
+        pollWhenNetworkOpens = false;
+        showMessage(tr("Error"), reason);
+    });
     connect(tcpLink, &TcpLink::lost, this, [this](const QString &reason) {
         networkLossReason = reason;
         pollAfterNetworkReopen = ui->pushButtonRead->text() == tr("Stop");
@@ -60,6 +68,7 @@ bool Widget::openNetworkLink()
 bool Widget::closeNetworkLink()
 {
     const bool wasOpen = tcpLink->isOpen() || tcpLink->isReopening();
+    pollWhenNetworkOpens = false;
     tcpLink->close();
     networkLinked = false;
     return wasOpen;

@@ -14,3 +14,17 @@ simulate ttyVanish --vanish-after 2 && com 9 ttyVanish
 check "a vanished port ends the reading with exit 3" \
     same "exit 3" "$(outcome cli_windows -p COM9 -b 9600 read -n 0 | tail -n 1)"
 check "a port that is not there: exit 3" same "exit 3" "$(outcome cli_windows -p COM42 probe | tail -n 1)"
+# Ctrl-C reaches the console handler (Wine turns SIGINT into CTRL_C_EVENT): the scan stops after
+# the request under way, says where it was, and exits 130, as on Linux.
+interrupted_scan() { # the last two lines of a scan interrupted after 3 s
+    "$@" scan >"$work/scan" 2>&1 &
+    local pid=$!
+    sleep 3
+    pkill -INT -f 'quorvel-cli(\.exe)? -p .*scan$'
+    wait "$pid"
+    echo "exit $?"
+    grep -o 'scan interrupted at' "$work/scan"
+}
+simulate ttyScan && com 10 ttyScan
+check "Ctrl-C ends a scan as on Linux" same "$(interrupted_scan cli_linux -p "$work/ttyScan")" \
+    "$(interrupted_scan cli_windows -p COM10)"
