@@ -45,6 +45,7 @@ constexpr std::size_t pointsPerColumn = 3;
 // Room right of the clock while following, as a share of the span.
 constexpr double followMargin = 0.02;
 constexpr double shortestAll = 60.0; // seconds shown by "All" for a run that just began
+constexpr double markerSize = 8.0;   // pixels
 
 QString tenths(int value)
 {
@@ -161,7 +162,10 @@ void TrendView::setBus(const BusSeries *bus)
             m_plot->removeGraph(entry.second.markers);
         }
         m_busLines.clear();
+        // The unit changes back; the range of the bus's quantity would mean nothing until the
+        // main window's module is polled again.
         m_plot->yAxis->setLabel(QStringLiteral("°C"));
+        m_plot->yAxis->setRange(0, 40);
     }
     refresh();
 }
@@ -385,8 +389,8 @@ void TrendView::placeBusLines()
         const QPen pen = busPen(module.colour);
         lines.line->setPen(pen);
         // Hollow, so that the reading under it stays visible; in the colour of its line.
-        lines.markers->setScatterStyle(
-            QCPScatterStyle(QCPScatterStyle::ssTriangle, QPen(pen.color(), 2), Qt::white, 9));
+        lines.markers->setScatterStyle(QCPScatterStyle(
+            QCPScatterStyle::ssTriangle, QPen(pen.color(), 1.5), Qt::white, markerSize));
         lines.markers->setVisible(lines.line->visible());
     }
 }
@@ -397,8 +401,9 @@ void TrendView::drawMarkers(const BusSeries &bus, quint8 address, const BusLine 
     const BusSeries::Module &module = bus.modules().at(address);
     const auto [first, last] = drawnRange(module.series);
     const QCPRange shown = m_plot->xAxis->range();
-    // A marker a pixel column at most: a frozen sensor is flagged at every reading.
-    const double column = shown.size() / std::max(m_plot->axisRect()->width(), 1);
+    // Markers apart by their size at least: a frozen sensor is flagged at every reading, and a
+    // run of them must still read as markers on a line rather than a band.
+    const double spacing = markerSize * shown.size() / std::max(m_plot->axisRect()->width(), 1);
     QVector<QCPGraphData> data;
     double lastKey = -std::numeric_limits<double>::infinity();
     auto flagged =
@@ -408,7 +413,7 @@ void TrendView::drawMarkers(const BusSeries &bus, quint8 address, const BusLine 
         const samples::Sample &sample = module.series.samples()[flagged->first];
         const SampleSeries::Point point = SampleSeries::pointOf(sample);
         const double key = double(sample.msecsSinceEpoch) / 1000.0;
-        if (!point.has(m_busQuantity) || std::abs(key - lastKey) < column)
+        if (!point.has(m_busQuantity) || std::abs(key - lastKey) < spacing)
             continue;
         lastKey = key;
         const double value = point.low[m_busQuantity] / 10.0;
