@@ -194,8 +194,8 @@ void TrendView::refresh()
 {
     if ((!m_series && !m_bus) || !isVisible() || window()->isMinimized())
         return;
-    const std::size_t samples = m_bus ? m_bus->sampleCount() : m_series->size();
-    const bool grown = samples != m_drawnSamples;
+    const std::size_t count = m_bus ? m_bus->sampleCount() : m_series->size();
+    const bool grown = count != m_drawnSamples;
     // While following, the axis moves with the clock; a move of less than a pixel shows nothing.
     const double msecsPerColumn =
         m_plot->xAxis->range().size() * 1000.0 / std::max(m_plot->axisRect()->width(), 1);
@@ -203,18 +203,18 @@ void TrendView::refresh()
                                                   m_placedAtMsecs) >= msecsPerColumn;
     if (!grown && !m_stale && !clockMoved)
         return;
-    if (grown && !m_bus && !m_following && !m_stale && m_drawnSamples < samples) {
+    if (grown && !m_bus && !m_following && !m_stale && m_drawnSamples < count) {
         // New samples beyond the time the operator is looking at change nothing on screen.
         const double newest = double(m_series->samples().back().msecsSinceEpoch) / 1000.0;
         const double firstNew =
             double(m_series->samples()[m_drawnSamples].msecsSinceEpoch) / 1000.0;
         const QCPRange shown = m_plot->xAxis->range();
         if (firstNew > shown.upper || newest < shown.lower) {
-            m_drawnSamples = samples;
+            m_drawnSamples = count;
             return;
         }
     }
-    m_drawnSamples = samples;
+    m_drawnSamples = count;
     m_stale = false;
     if (m_following)
         placeAtNow();
