@@ -41,7 +41,7 @@ BusPanel::BusPanel(QWidget *parent)
             QOverload<double>::of(&QDoubleSpinBox::valueChanged), this, tolerances);
 
     connect(&m_poller, &bus::Poller::polled, this,
-            [this](int, const samples::Sample &sample) { emit sampleTaken(sample); });
+            [this](int, const samples::Sample &sample) { onPolled(sample); });
     connect(&m_poller, &bus::Poller::moduleChanged, m_model, &BusTableModel::refresh);
     connect(&m_poller, &bus::Poller::cycleFinished, this, &BusPanel::showState);
     connect(&m_poller, &bus::Poller::stopped, this, &BusPanel::onStopped);
@@ -51,10 +51,7 @@ BusPanel::BusPanel(QWidget *parent)
         ui->progressBarBusScan->setRange(0, total);
         ui->progressBarBusScan->setValue(done);
     });
-    connect(&m_link, &bus::Link::lost, this, [this](const QString &) {
-        // After the engine has settled the slot: a box's event loop must not run inside it.
-        QTimer::singleShot(0, this, [this] { showError(tr("The serial port was disconnected!")); });
-    });
+    connect(&m_link, &bus::Link::lost, this, &BusPanel::onLost);
 }
 
 BusPanel::~BusPanel()
@@ -134,6 +131,7 @@ void BusPanel::togglePoll()
     if (!takePort())
         return;
     m_poller.setAddresses(*addresses);
+    m_checks.clear();
     m_model->reset();
     ui->pushButtonBusPoll->setText(tr("Stop"));
     ui->pushButtonBusScan->setEnabled(false);
@@ -153,6 +151,31 @@ void BusPanel::onStopped()
     m_model->refresh();
     emit pollingChanged(false);
     showState();
+}
+
+void BusPanel::onPolled(const samples::Sample &sample)
+{
+    samples::PlausibilityFlags flags;
+    if (!sample.isGap()) {
+        flags = m_checks[sample.address].check(sample.msecsSinceEpoch, sample.temperature / 10.0,
+                                               sample.humidity / 10.0, sample.dewPoint / 10.0);
+        m_model->setFlags(sample.address, flags);
+    }
+    emit sampleTaken(sample, flags);
+}
+
+void BusPanel::onLost()
+{
+    // Named now: the link forgets its port when polling ends.
+    const QString name = m_link.portName();
+    const QString text =
+        protocol::parsePortName(name).isNetwork()
+            ? tr("The network link to %1 was lost. Polling has stopped: check the converter and "
+                 "the network, then poll again.")
+                  .arg(name)
+            : tr("The serial port was disconnected!");
+    // After the engine has settled the slot: a box's event loop must not run inside it.
+    QTimer::singleShot(0, this, [this, text] { showError(text); });
 }
 
 void BusPanel::toggleScan()

@@ -3,11 +3,13 @@
 #include "bus/link.h"
 #include "bus/poller.h"
 #include "bus/scanner.h"
+#include "samples/plausibility.h"
 
 #include <QString>
 #include <QWidget>
 
 #include <functional>
+#include <map>
 #include <optional>
 
 QT_BEGIN_NAMESPACE
@@ -50,7 +52,8 @@ signals:
     // The main window should close its port and show itself unlinked, until portReturned().
     void portWanted();
     void portReturned();
-    void sampleTaken(const samples::Sample &sample);
+    // With the plausibility flags of its values; none for a missed reading.
+    void sampleTaken(const samples::Sample &sample, samples::PlausibilityFlags flags);
     void pollingChanged(bool polling);
 
 private:
@@ -58,6 +61,8 @@ private:
     void givePortBack();
     void togglePoll();
     void onStopped();
+    void onPolled(const samples::Sample &sample);
+    void onLost();
     void toggleScan();
     void onScanHit(const bus::ScanHit &hit);
     void onScanFinished(bus::Scanner::End end);
@@ -72,6 +77,8 @@ private:
     std::function<PortSource()> m_portSource;
     bool m_borrowed = false; // the port is the main window's, lent
     QList<int> m_found;      // by the scan under way
+    // By address: the step and flat checks compare a module's readings with its earlier ones.
+    std::map<int, samples::PlausibilityCheck> m_checks;
 };
 
 } // namespace busview

@@ -2,9 +2,11 @@
 
 #include "samples/csv.h"
 
+#include <QApplication>
 #include <QBrush>
 #include <QColor>
 #include <QDateTime>
+#include <QStyle>
 
 #include <algorithm>
 #include <array>
@@ -36,6 +38,16 @@ constexpr int firstModelNumber = 8132;
 QString tenthsText(int tenths)
 {
     return QString::fromLatin1(samples::csv::tenths(tenths));
+}
+
+double threshold(samples::Threshold t)
+{
+    return samples::thresholdTable[std::size_t(t)].value;
+}
+
+bool outside(double value, samples::Threshold low, samples::Threshold high)
+{
+    return value < threshold(low) || value > threshold(high);
 }
 
 bool hasValues(const bus::ModuleStatus &module)
@@ -113,6 +125,87 @@ bool BusTableModel::isMarked(int row, Column column) const
     return off && std::abs(*off) > tolerance + 1e-6;
 }
 
+samples::PlausibilityFlags BusTableModel::flagsOf(int row, Column column) const
+{
+    using samples::PlausibilityFlag;
+    using samples::Threshold;
+    const bus::ModuleStatus &module = m_poller->modules().at(std::size_t(row));
+    const auto found = m_flags.find(module.address);
+    if (found == m_flags.end() || module.latest.msecsSinceEpoch == 0)
+        return {};
+    const samples::PlausibilityFlags flags = found->second;
+    samples::PlausibilityFlags concern;
+    switch (column) {
+    case Temperature:
+    case Humidity: {
+        const bool temperature = column == Temperature;
+        const double value =
+            temperature ? module.latest.temperature / 10.0 : module.latest.humidity / 10.0;
+        // The range flag names no value: each cell checks its own.
+        const bool out = temperature
+                             ? outside(value, Threshold::TemperatureMin, Threshold::TemperatureMax)
+                             : outside(value, Threshold::HumidityMin, Threshold::HumidityMax);
+        if (out && flags.testFlag(PlausibilityFlag::Range))
+            concern |= PlausibilityFlag::Range;
+        concern |= flags & (PlausibilityFlag::Step | PlausibilityFlag::Flat);
+        break;
+    }
+    case DewPoint:
+        concern = flags & PlausibilityFlag::DewPoint;
+        break;
+    default:
+        break;
+    }
+    return concern;
+}
+
+void BusTableModel::setFlags(quint8 address, samples::PlausibilityFlags flags)
+{
+    m_flags[address] = flags;
+    const auto &modules = m_poller->modules();
+    for (std::size_t row = 0; row < modules.size(); ++row) {
+        if (modules[row].address == address)
+            emit dataChanged(index(int(row), Temperature), index(int(row), DewPoint));
+    }
+}
+
+QString BusTableModel::medianTip(int row, Column column) const
+{
+    const double off = *deviation(row, column);
+    const double centre = column == Temperature ? *m_temperatureMedian : *m_humidityMedian;
+    const QString unit = column == Temperature ? tr("°C") : tr("%RH");
+    return tr("%1 %2 %3 the median of the online modules (%4 %2)")
+        .arg(QString::number(std::abs(off), 'f', 1), unit, off > 0 ? tr("above") : tr("below"),
+             QString::number(centre, 'f', 1));
+}
+
+QString BusTableModel::flagsTip(samples::PlausibilityFlags flags) const
+{
+    using samples::PlausibilityFlag;
+    using samples::Threshold;
+    const auto number = [](Threshold t) { return QString::number(threshold(t), 'f', 1); };
+    QStringList lines;
+    const QStringList names = samples::flagNames(flags);
+    // In the order of flagNames().
+    if (flags.testFlag(PlausibilityFlag::Range))
+        lines << tr("outside what the sensor measures (%1 to %2 °C, %3 to %4 %RH)")
+                     .arg(number(Threshold::TemperatureMin), number(Threshold::TemperatureMax),
+                          number(Threshold::HumidityMin), number(Threshold::HumidityMax));
+    if (flags.testFlag(PlausibilityFlag::DewPoint))
+        lines << tr("the dew point is above the temperature by more than %1 °C")
+                     .arg(number(Threshold::DewPointMargin));
+    if (flags.testFlag(PlausibilityFlag::Step))
+        lines << tr("a change of more than %1 °C or %2 %RH within %3 s")
+                     .arg(number(Threshold::StepTemperature), number(Threshold::StepHumidity),
+                          QString::number(threshold(Threshold::StepInterval)));
+    if (flags.testFlag(PlausibilityFlag::Flat))
+        lines << tr("temperature and humidity unchanged for %n minute(s)", nullptr,
+                    int(threshold(Threshold::FlatDuration) / 60));
+    for (int i = 0; i < lines.size(); ++i)
+        lines[i] = names.at(i) + QLatin1String(": ") + lines[i];
+    return tr("Implausible:") + QLatin1Char('\n') + lines.join(QLatin1Char('\n'));
+}
+
 QVariant BusTableModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid())
@@ -124,17 +217,21 @@ QVariant BusTableModel::data(const QModelIndex &index, int role) const
 
     if (role == Qt::BackgroundRole)
         return isMarked(index.row(), column) ? QBrush(QColor(255, 200, 200)) : QVariant();
+    if (role == Qt::DecorationRole) {
+        // A sign rather than a colour: the background already tells the chamber check.
+        return flagsOf(index.row(), column)
+                   ? QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning)
+                   : QVariant();
+    }
     if (role == Qt::ToolTipRole) {
         if (column == Type || column == SerialNumber)
             return module.identityNote.isEmpty() ? QVariant() : module.identityNote;
-        if (!isMarked(index.row(), column))
-            return {};
-        const double off = *deviation(index.row(), column);
-        const double centre = column == Temperature ? *m_temperatureMedian : *m_humidityMedian;
-        const QString unit = column == Temperature ? tr("°C") : tr("%RH");
-        return tr("%1 %2 %3 the median of the online modules (%4 %2)")
-            .arg(QString::number(std::abs(off), 'f', 1), unit, off > 0 ? tr("above") : tr("below"),
-                 QString::number(centre, 'f', 1));
+        QStringList tips;
+        if (isMarked(index.row(), column))
+            tips << medianTip(index.row(), column);
+        if (const samples::PlausibilityFlags flags = flagsOf(index.row(), column))
+            tips << flagsTip(flags);
+        return tips.isEmpty() ? QVariant() : tips.join(QStringLiteral("\n\n"));
     }
     if (role == Qt::TextAlignmentRole)
         return int((column == State || column == Type ? Qt::AlignLeft : Qt::AlignRight) |
@@ -206,6 +303,7 @@ QVariant BusTableModel::headerData(int section, Qt::Orientation orientation, int
 void BusTableModel::reset()
 {
     beginResetModel();
+    m_flags.clear();
     endResetModel();
     refresh();
 }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "bus/poller.h"
+#include "samples/plausibility.h"
 
 #include <QAbstractTableModel>
 
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -14,7 +16,9 @@ std::optional<double> median(std::vector<double> values);
 
 // A row a module of the bus poll, the columns of what the engine knows of it. A temperature or
 // humidity off the median of the online modules by more than its tolerance is marked, with the
-// difference in its tooltip: after setting up a batch, the one that reads wrong stands out.
+// difference in its tooltip: after setting up a batch, the one that reads wrong stands out. A
+// value of a reading that raised plausibility flags carries a warning sign, with the flags and
+// their reasons in its tooltip: a module may agree with the others and still be implausible.
 class BusTableModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -42,6 +46,10 @@ public:
     void setTolerances(double temperature, double humidity);
     // Whether a cell is marked; for the tests and the tooltip alike.
     bool isMarked(int row, Column column) const;
+    // The flags of the module's latest reply that concern the cell's value.
+    samples::PlausibilityFlags flagsOf(int row, Column column) const;
+    // The flags of the latest reply of the module at the address.
+    void setFlags(quint8 address, samples::PlausibilityFlags flags);
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
@@ -59,12 +67,15 @@ private:
     // The difference from the median of the online modules; nothing for a module offline or
     // without a value.
     std::optional<double> deviation(int row, Column column) const;
+    QString medianTip(int row, Column column) const;
+    QString flagsTip(samples::PlausibilityFlags flags) const;
 
     const bus::Poller *m_poller;
     double m_temperatureTolerance = 0.5;
     double m_humidityTolerance = 3.0;
     std::optional<double> m_temperatureMedian;
     std::optional<double> m_humidityMedian;
+    std::map<quint8, samples::PlausibilityFlags> m_flags; // by address
 };
 
 } // namespace busview

@@ -1,5 +1,6 @@
 #include "cli/session.h"
 
+#include "bus/serialnames.h"
 #include "cli/format.h"
 #include "cli/interrupt.h"
 #include "cli/output.h"
@@ -10,10 +11,8 @@
 #include "samples/csv.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFileInfo>
 #include <QJsonValue>
-#include <QMap>
 #include <QSerialPortInfo>
 
 #include <algorithm>
@@ -355,12 +354,7 @@ int Session::ports()
                                         "path)"));
         return exitDone;
     }
-    // On Linux the stable names of USB adapters live in /dev/serial/by-id.
-    QMap<QString, QString> byId;
-    const QDir idDir(QStringLiteral("/dev/serial/by-id"));
-    for (const QFileInfo &link :
-         idDir.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
-        byId.insert(link.canonicalFilePath(), link.absoluteFilePath());
+    const QHash<QString, QString> byId = bus::serialByIdNames();
 
     for (const QSerialPortInfo &port : ports) {
         const QString vidPid = port.hasVendorIdentifier() && port.hasProductIdentifier()

@@ -1,5 +1,7 @@
 #include "link/portwatcher.h"
 
+#include "bus/serialnames.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
@@ -46,20 +48,6 @@ QByteArray entryNames(const char *path)
     return names;
 }
 #endif
-
-// Device node -> its /dev/serial/by-id/ name, which udev makes from the adapter's vendor,
-// product, serial number and interface.
-QHash<QString, QString> byIdNames()
-{
-    QHash<QString, QString> names;
-#ifdef Q_OS_LINUX
-    const QDir byId(QStringLiteral("/dev/serial/by-id"));
-    const auto links = byId.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
-    for (const QFileInfo &link : links)
-        names.insert(link.canonicalFilePath(), link.absoluteFilePath());
-#endif
-    return names;
-}
 
 QList<PortEntry> enumerateSerialPorts()
 {
@@ -192,7 +180,7 @@ void PortWatcher::setSystemPorts(SystemPorts source)
 
 QList<PortEntry> PortWatcher::scan(const QStringList &extraPaths)
 {
-    const QHash<QString, QString> byId = byIdNames();
+    const QHash<QString, QString> byId = bus::serialByIdNames();
     const SystemPorts &source = systemPortsSource();
     QList<PortEntry> ports = source ? source() : enumerateSerialPorts();
     for (PortEntry &port : ports) {

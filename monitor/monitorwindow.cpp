@@ -18,6 +18,7 @@
 #include <QSaveFile>
 #include <QVBoxLayout>
 
+#include <array>
 #include <chrono>
 
 namespace monitor {
@@ -67,7 +68,13 @@ MonitorWindow::MonitorWindow(LinkMonitor *link, TrendChartPlugin *charts, QWidge
     connect(m_link, &LinkMonitor::sampleAdded, this, &MonitorWindow::logSample);
     ui->tabWidget->addTab(m_bus, tr("Bus"));
     m_statistics->setBus(&m_bus->poller());
-    connect(m_bus, &busview::BusPanel::sampleTaken, this, &MonitorWindow::logSample);
+    connect(m_bus, &busview::BusPanel::sampleTaken, this,
+            [this](const samples::Sample &sample, samples::PlausibilityFlags flags) {
+                m_busSamples.append(sample, flags);
+                logSample(sample);
+            });
+    connect(m_bus, &busview::BusPanel::pollingChanged, this, &MonitorWindow::onBusPolling);
+    ui->comboBoxTrendQuantity->hide();
 
     m_redraw.setInterval(redrawPeriod);
     connect(&m_redraw, &QTimer::timeout, this, &MonitorWindow::refresh);
@@ -120,6 +127,28 @@ void MonitorWindow::placeTrend(TrendChartPlugin *charts)
     });
     m_trend->setFollowingHandler(
         [button = ui->pushButtonFollow](bool following) { button->setChecked(following); });
+    connect(ui->comboBoxTrendQuantity, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            [this](int index) {
+                // In the order of the box's items.
+                constexpr std::array<SampleSeries::Value, 4> quantities{
+                    SampleSeries::Temperature, SampleSeries::Humidity, SampleSeries::DewPoint,
+                    SampleSeries::WetBulb};
+                if (index >= 0 && index < int(quantities.size()))
+                    m_trend->setBusQuantity(quantities[std::size_t(index)]);
+            });
+}
+
+void MonitorWindow::onBusPolling(bool polling)
+{
+    if (polling) {
+        QList<int> addresses;
+        for (const bus::ModuleStatus &module : m_bus->poller().modules())
+            addresses.append(module.address);
+        m_busSamples.setPolled(addresses);
+    }
+    ui->comboBoxTrendQuantity->setVisible(polling && m_trend);
+    if (m_trend)
+        m_trend->setBus(polling ? &m_busSamples : nullptr);
 }
 
 void MonitorWindow::showEvent(QShowEvent *event)
@@ -195,13 +224,18 @@ void MonitorWindow::saveCsv()
     if (file.open(QIODevice::WriteOnly)) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
         QByteArray text = samples::csv::header();
-        for (const samples::Sample &sample : m_link->series().samples()) {
+        // The main window's module and the bus's in one file, a row a sample in time order:
+        // the address column tells them apart.
+        std::vector<const SampleSeries *> series{&m_link->series()};
+        for (const auto &entry : m_busSamples.modules())
+            series.push_back(&entry.second.series);
+        forEachByTime(series, [&](const samples::Sample &sample) {
             text += samples::csv::row(sample);
             if (text.size() >= saveChunkBytes) {
                 file.write(text);
                 text.clear();
             }
-        }
+        });
         file.write(text);
         const bool saved = file.commit();
         QApplication::restoreOverrideCursor();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "monitor/busseries.h"
 #include "samples/logfile.h"
 
 #include <QFileDialog>
@@ -40,6 +41,7 @@ public:
     ~MonitorWindow() override;
 
     busview::BusPanel *busPanel() const { return m_bus; }
+    const BusSeries &busSamples() const { return m_busSamples; }
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -49,6 +51,8 @@ private:
     void placeTrend(TrendChartPlugin *charts);
     void refresh();
     void showStatistics();
+    // While the bus polls, the trend shows its modules.
+    void onBusPolling(bool polling);
     void saveCsv();
     void toggleLog();
     void logSample(const samples::Sample &sample);
@@ -61,6 +65,7 @@ private:
     StatisticsModel *m_statistics;
     busview::BusPanel *m_bus;
     TrendChart *m_trend = nullptr; // owned by its widget
+    BusSeries m_busSamples;
     QTimer m_redraw;
     samples::LogFile m_log;
     QString m_logPath;  // the last log, also once it stopped

@@ -571,6 +571,10 @@ Change the line speed of the module?</source>
             <numerusform>正在以 %2 bit/s 轮询 %1：%n 个模块中 %3 个在线。</numerusform>
         </translation>
     </message>
+    <message>
+        <source>The network link to %1 was lost. Polling has stopped: check the converter and the network, then poll again.</source>
+        <translation>与 %1 的网络连接已断开。轮询已停止：请检查转换器和网络，然后重新轮询。</translation>
+    </message>
 </context>
 <context>
     <name>busview::BusTableModel</name>
@@ -661,6 +665,28 @@ Change the line speed of the module?</source>
     <message>
         <source>offline until %1</source>
         <translation>离线，%1 再试</translation>
+    </message>
+    <message>
+        <source>outside what the sensor measures (%1 to %2 °C, %3 to %4 %RH)</source>
+        <translation>超出传感器的测量范围（%1 至 %2 °C，%3 至 %4 %RH）</translation>
+    </message>
+    <message>
+        <source>the dew point is above the temperature by more than %1 °C</source>
+        <translation>露点高于温度超过 %1 °C</translation>
+    </message>
+    <message>
+        <source>a change of more than %1 °C or %2 %RH within %3 s</source>
+        <translation>%3 秒内变化超过 %1 °C 或 %2 %RH</translation>
+    </message>
+    <message numerus="yes">
+        <source>temperature and humidity unchanged for %n minute(s)</source>
+        <translation>
+            <numerusform>温度和湿度已 %n 分钟没有变化</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Implausible:</source>
+        <translation>读数不可信：</translation>
     </message>
 </context>
 <context>
@@ -763,6 +789,26 @@ Change the line speed of the module?</source>
     <message>
         <source>Not logging</source>
         <translation>未在记录</translation>
+    </message>
+    <message>
+        <source>The quantity the trend shows for every module of the bus</source>
+        <translation>趋势图为总线上每个模块显示的物理量</translation>
+    </message>
+    <message>
+        <source>Temperature</source>
+        <translation>温度</translation>
+    </message>
+    <message>
+        <source>Humidity</source>
+        <translation>湿度</translation>
+    </message>
+    <message>
+        <source>Dew point</source>
+        <translation>露点</translation>
+    </message>
+    <message>
+        <source>Wet bulb</source>
+        <translation>湿球温度</translation>
     </message>
 </context>
 <context>
@@ -946,6 +992,10 @@ Logging has stopped. The samples of this run are still kept and can be saved wit
     <message>
         <source>No reply</source>
         <translation>无应答</translation>
+    </message>
+    <message>
+        <source>Module %1</source>
+        <translation>模块 %1</translation>
     </message>
 </context>
 <context>

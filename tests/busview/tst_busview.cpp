@@ -1,5 +1,6 @@
 // The Bus tab over the simulated bus: the port taken over from the main window and handed
-// back, and the chamber check that marks the module reading off the others.
+// back, the chamber check that marks the module reading off the others, the plausibility mark
+// of an impossible value, and Save CSV with every module's rows.
 #include "linkedwindow.h"
 #include "simulatedmodule.h"
 
@@ -9,6 +10,7 @@
 
 #include <QApplication>
 #include <QDoubleSpinBox>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -16,7 +18,10 @@
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <map>
 
 using busview::BusTableModel;
 using testsupport::LinkedWindow;
@@ -102,7 +107,9 @@ void TestBusView::takeOverAndChamberCheck()
     QVERIFY(fixture.link());
     // The bus joins after the link: the main window's address read goes to address 0.
     modsim::SimulatedModule &sim = *fixture.sim();
-    const std::array<std::array<int, 3>, 3> modules{{{1, 235, 550}, {2, 236, 560}, {3, 262, 500}}};
+    // Module 4 reads a humidity no air has, and agrees with the others on the temperature.
+    const std::array<std::array<int, 3>, 4> modules{
+        {{1, 235, 550}, {2, 236, 560}, {3, 262, 500}, {4, 236, 1010}}};
     for (const auto &[address, temperature, humidity] : modules) {
         modsim::Module &module =
             address == 1 ? sim.module() : sim.addModule(modsim::Module()).module;
@@ -121,7 +128,7 @@ void TestBusView::takeOverAndChamberCheck()
     QVERIFY(panel);
     auto *poll = panel->findChild<QPushButton *>(QStringLiteral("pushButtonBusPoll"));
     panel->findChild<QLineEdit *>(QStringLiteral("lineEditBusAddresses"))
-        ->setText(QStringLiteral("1-3"));
+        ->setText(QStringLiteral("1-4"));
     QSignalSpy closed(mainWindow, &Widget::portClosed);
     QSignalSpy opened(mainWindow, &Widget::portOpened);
 
@@ -149,21 +156,35 @@ void TestBusView::takeOverAndChamberCheck()
                     [](const bus::ModuleStatus &m) { return m.answered >= 2; }),
         patientMs);
     BusTableModel *model = panel->model();
-    // Medians 23.6 °C and 55.0 %RH: only module 3 is off, by 2.6 °C and 5.0 %RH.
-    for (int row = 0; row < 3; ++row) {
+    // Medians 23.6 °C and 55.5 %RH: module 3 is off by 2.6 °C and 5.5 %RH, module 4 in humidity.
+    for (int row = 0; row < 4; ++row) {
         QCOMPARE(model->isMarked(row, BusTableModel::Temperature), row == 2);
-        QCOMPARE(model->isMarked(row, BusTableModel::Humidity), row == 2);
+        QCOMPARE(model->isMarked(row, BusTableModel::Humidity), row >= 2);
     }
     const QString tip =
         model->index(2, BusTableModel::Temperature).data(Qt::ToolTipRole).toString();
     QVERIFY2(tip.contains(QStringLiteral("2.6")) && tip.contains(QStringLiteral("23.6")),
              qPrintable(tip));
+    // Only module 4's humidity is implausible, with a sign of its own beside the median mark.
+    for (int row = 0; row < 4; ++row) {
+        for (const auto column : {BusTableModel::Temperature, BusTableModel::Humidity}) {
+            const bool flagged = row == 3 && column == BusTableModel::Humidity;
+            QCOMPARE(model->flagsOf(row, column),
+                     flagged ? samples::PlausibilityFlag::Range : samples::PlausibilityFlags());
+            QCOMPARE(model->index(row, column).data(Qt::DecorationRole).isNull(), !flagged);
+        }
+    }
+    const QString flagTip =
+        model->index(3, BusTableModel::Humidity).data(Qt::ToolTipRole).toString();
+    QVERIFY2(flagTip.contains(QStringLiteral("median")) &&
+                 flagTip.contains(QStringLiteral("range:")),
+             qPrintable(flagTip));
     // Statistics: a row a module after the request kinds.
     const QAbstractItemModel *statistics =
         panel->window()->findChild<QTableView *>(QStringLiteral("tableStatistics"))->model();
     const int moduleRow = statistics->rowCount() - 1;
     QCOMPARE(statistics->headerData(moduleRow, Qt::Vertical).toString(),
-             QStringLiteral("Module 3"));
+             QStringLiteral("Module 4"));
     QVERIFY(statistics->index(moduleRow, 1).data().toInt() >= 2);
     QCOMPARE(statistics->index(moduleRow, 2).data().toInt(), 0);
     panel->findChild<QDoubleSpinBox *>(QStringLiteral("doubleSpinBoxBusTemperatureTolerance"))
@@ -177,6 +198,26 @@ void TestBusView::takeOverAndChamberCheck()
     QVERIFY(linked());
     QTRY_COMPARE(read->text(), QStringLiteral("Stop"));
     QCOMPARE(poll->text(), QStringLiteral("Poll bus"));
+
+    // Save CSV: every module's rows, in time order, each with its address.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("bus.csv"));
+    fixture.watcher()->setDialogHandler([path](QDialog *dialog) {
+        if (auto *files = qobject_cast<QFileDialog *>(dialog))
+            files->selectFile(path);
+        dialog->accept();
+    });
+    panel->window()->findChild<QPushButton *>(QStringLiteral("pushButtonSaveCsv"))->click();
+    QFile saved(path);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = saved.readAll().split('\n');
+    std::map<int, int> rowsOf;
+    for (int i = 1; i < rows.size() && !rows[i].isEmpty(); ++i) {
+        rowsOf[rows[i].split(',').value(2).toInt()] += 1;
+        QVERIFY(i == 1 || rows[i].left(24) >= rows[i - 1].left(24));
+    }
+    for (int address = 1; address <= 4; ++address)
+        QVERIFY2(rowsOf[address] >= 2, qPrintable(QString::number(address)));
 }
 
 QTEST_MAIN(TestBusView)

@@ -2,6 +2,7 @@
 // while replies are dropped, damaged and delayed; what the samples, the statistics and the
 // chart make of it; the chart's summaries of a long run; and the log on a disk that fills up.
 #include "linkedwindow.h"
+#include "monitor/busseries.h"
 #include "monitor/chartplugin.h"
 #include "monitor/linkmonitor.h"
 #include "monitor/monitor.h"
@@ -120,6 +121,9 @@ private slots:
     void summaries();
     void weekShownWhole();
     void chartFollowsTheClock();
+    void busColours_data();
+    void busColours();
+    void busTrend();
     void chartPlugin_data();
     void chartPlugin();
     void logStopsOnFullDisk();
@@ -421,6 +425,99 @@ void tst_Monitor::chartFollowsTheClock()
     const double upper = plot->xAxis->range().upper;
     QVERIFY2(upper >= now / 1000.0, qPrintable(QString::number(upper - now / 1000.0)));
     QTRY_VERIFY((chart->refresh(), plot->xAxis->range().upper > upper));
+}
+
+void tst_Monitor::busColours_data()
+{
+    // The sets polled one after another, as digits; the colours of modules 1 to 5 after them.
+    QTest::addColumn<QString>("polls");
+    QTest::addColumn<QString>("colours");
+    QTest::newRow("a first poll") << "123"
+                                  << "0 1 2 - -";
+    QTest::newRow("a module leaves, the others keep theirs") << "123 13"
+                                                             << "0 - 2 - -";
+    QTest::newRow("a newcomer takes the colour freed") << "123 31 314"
+                                                       << "0 - 2 1 -";
+    QTest::newRow("back after leaving: the lowest free") << "123 13 5321"
+                                                         << "0 1 2 - 3";
+}
+
+void tst_Monitor::busColours()
+{
+    QFETCH(QString, polls);
+    QFETCH(QString, colours);
+    monitor::BusSeries bus;
+    for (const QString &poll : polls.split(QLatin1Char(' '))) {
+        QList<int> addresses;
+        for (const QChar c : poll)
+            addresses << c.digitValue();
+        bus.setPolled(addresses);
+    }
+    QStringList shown;
+    for (quint8 address = 1; address <= 5; ++address) {
+        const auto found = bus.modules().find(address);
+        const int colour = found == bus.modules().end() ? -1 : found->second.colour;
+        shown << (colour < 0 ? QStringLiteral("-") : QString::number(colour));
+    }
+    QCOMPARE(shown.join(QLatin1Char(' ')), colours);
+}
+
+void tst_Monitor::busTrend()
+{
+    // Two modules polled for a minute: module 2 missed a reading, module 1 raised a flag once.
+    monitor::BusSeries bus;
+    bus.setPolled({1, 2});
+    const qint64 start = QDateTime::currentMSecsSinceEpoch() - 60'000;
+    for (int i = 0; i < 60; ++i) {
+        for (quint8 address : {1, 2}) {
+            samples::Sample s =
+                reading(start + i * 1000, 200 + address, !(address == 2 && i == 30));
+            s.humidity = quint16(500 + address);
+            s.address = address;
+            const bool flagged = address == 1 && i == 40;
+            bus.append(s, flagged ? samples::PlausibilityFlag::Step : samples::PlausibilityFlags());
+        }
+    }
+    SampleSeries mainWindow;
+    QWidget window;
+    monitor::TrendChart *chart = monitor::trendCharts()->createChart(&window);
+    chart->widget()->resize(800, 400);
+    chart->setSeries(&mainWindow);
+    window.show();
+    chart->setBus(&bus);
+    chart->setSpan(600);
+    auto *plot = window.findChild<QCustomPlot *>();
+    const auto line = [plot](const QString &name) {
+        for (int i = 0; i < plot->graphCount(); ++i) {
+            if (plot->graph(i)->name() == name)
+                return plot->graph(i);
+        }
+        return static_cast<QCPGraph *>(nullptr);
+    };
+    const auto values = [](QCPGraph *graph) {
+        QList<double> found; // NaN, a break, as -1
+        for (const QCPGraphData &d : *graph->data())
+            found << (std::isnan(d.value) ? -1 : d.value);
+        return found;
+    };
+    QCOMPARE(plot->legend->itemCount(), 2);
+    QVERIFY(line(QStringLiteral("Module 1")) && line(QStringLiteral("Module 2")));
+    QCOMPARE(values(line(QStringLiteral("Module 1"))).count(-1), 0);
+    QCOMPARE(values(line(QStringLiteral("Module 2"))).count(-1), 1);
+    QVERIFY(values(line(QStringLiteral("Module 2"))).contains(20.2));
+    // The marker: one point, at the flagged reading's time and value.
+    const auto markers = plot->graph(plot->graphCount() - 3); // module 1's, created before 2's
+    QCOMPARE(markers->data()->size(), 1);
+    QCOMPARE(markers->data()->constBegin()->key, (start + 40'000) / 1000.0);
+
+    chart->setBusQuantity(SampleSeries::Humidity);
+    QVERIFY(values(line(QStringLiteral("Module 1"))).contains(50.1));
+    QVERIFY(!values(line(QStringLiteral("Module 1"))).contains(20.1));
+    QCOMPARE(markers->data()->constBegin()->value, 50.1);
+
+    chart->setBus(nullptr); // the main window's four lines again
+    QCOMPARE(plot->graphCount(), 4);
+    QCOMPARE(plot->legend->itemCount(), 4);
 }
 
 void tst_Monitor::chartPlugin_data()
