@@ -199,6 +199,8 @@ void TestBusView::takeOverAndChamberCheck()
     QTRY_VERIFY(linked());
     QTRY_COMPARE(read->text(), QStringLiteral("Stop"));
     QCOMPARE(poll->text(), QStringLiteral("Poll bus"));
+    // Lent and taken back on purpose: no box said the link was lost.
+    QVERIFY2(answerer.others.isEmpty(), qPrintable(answerer.others.join(QLatin1Char('\n'))));
 
     // Save CSV: every module's rows, in time order, each with its address.
     QTemporaryDir dir;
