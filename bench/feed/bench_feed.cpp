@@ -4,9 +4,9 @@
 // reached, with a queue of L (default the watch's 100,000): resident memory before, with the
 // queue full, and at the end, when the oldest have been dropped for a while.
 #include "feed/mqttpublisher.h"
+#include "measure.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QTcpServer>
 
 #include <cstdio>
@@ -19,18 +19,6 @@ constexpr int modules = 32;
 {
     std::fprintf(stderr, "bench_feed: %s\n", what);
     std::exit(1);
-}
-
-qint64 residentKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
 }
 
 int option(const QStringList &args, const QString &name, int fallback)
@@ -85,19 +73,19 @@ int main(int argc, char *argv[])
     };
     for (int i = 0; i < modules; ++i)
         publish(i);
-    const qint64 before = residentKb();
-    qint64 full = -1;
+    const long before = testsupport::residentKb();
+    long full = -1;
     for (int i = modules; i < readings; ++i) {
         publish(i);
         if (i + 1 == settings.queueLimit)
-            full = residentKb();
+            full = testsupport::residentKb();
     }
-    const qint64 after = residentKb();
+    const long after = testsupport::residentKb();
     if (publisher.isConnected())
         fail("a broker answered on the closed port");
     const int queued = std::min(readings, settings.queueLimit) - modules;
-    std::printf("readings=%d\nlimit=%d\nwaiting=%d\ndropped=%lld\nrss_before_kb=%lld\n"
-                "rss_full_kb=%lld\nrss_end_kb=%lld\nbytes_per_reading=%.1f\n",
+    std::printf("readings=%d\nlimit=%d\nwaiting=%d\ndropped=%lld\nrss_before_kb=%ld\n"
+                "rss_full_kb=%ld\nrss_end_kb=%ld\nbytes_per_reading=%.1f\n",
                 readings, settings.queueLimit, publisher.waiting(), publisher.dropped(), before,
                 full, after, full < 0 ? 0.0 : double(full - before) * 1024 / queued);
     return 0;
