@@ -86,6 +86,17 @@ void Poller::startCycle()
     m_cycleStartMsecs = QDateTime::currentMSecsSinceEpoch();
     m_slot = -1;
     m_step = Step::Measurement;
+    // The modules that answer first, in their order; then the offline ones, whose retries wait
+    // out a timeout each. Put last, those waits fall in the period's idle end: when every silent
+    // module is due in the same cycle, they do not push the modules after them a timeout each
+    // later, and every answering module keeps its place in the period.
+    m_order.clear();
+    for (int pass = 0; pass < 2; ++pass) {
+        for (std::size_t i = 0; i < m_modules.size(); ++i) {
+            if ((m_modules[i].state() == Backoff::State::Offline) == (pass == 1))
+                m_order.push_back(int(i));
+        }
+    }
     nextSlot();
 }
 
@@ -95,15 +106,15 @@ void Poller::nextSlot()
         finishStop();
         return;
     }
-    while (++m_slot < int(m_modules.size())) {
-        ModuleStatus &module = m_modules[std::size_t(m_slot)];
+    while (++m_slot < int(m_order.size())) {
+        ModuleStatus &module = m_modules[std::size_t(m_order[std::size_t(m_slot)])];
         if (module.backoff.isDue(m_cycle)) {
             ++module.sent;
             m_link.send(RequestKind::Measurement, frames::measurementRequest(module.address),
                         module.address);
             return;
         }
-        emit skipped(m_slot);
+        emit skipped(m_order[std::size_t(m_slot)]);
     }
     if (!m_identityDone && startIdentity())
         return;
@@ -129,7 +140,7 @@ void Poller::onExchanged(const Exchange &exchange)
     noteStrays(exchange);
     const Step step = m_step;
     if (step == Step::Measurement)
-        measured(m_modules[std::size_t(m_slot)], exchange);
+        measured(m_modules[std::size_t(m_order[std::size_t(m_slot)])], exchange);
     if (exchange.outcome == Outcome::PortLost || exchange.outcome == Outcome::Interrupted) {
         finishStop();
         return;

@@ -48,7 +48,8 @@ private:
 };
 
 // Polls a set of modules on one line, round robin: each module due is read once a cycle, one
-// slot after another, and a slot ends as soon as its reply is whole. A cycle starts every period,
+// slot after another (the offline ones due a retry last), and a slot ends as soon as its reply
+// is whole. A cycle starts every period,
 // or as soon as the last one ended when the line cannot carry all modules in a period; it never
 // hurries to catch up. A silent module costs its slot only while the back-off asks it.
 class Poller : public QObject
@@ -106,7 +107,8 @@ private:
     bool m_stopping = false;
     bool m_identityDone = false;
     qint64 m_cycle = -1;
-    int m_slot = 0;
+    std::vector<int> m_order; // the modules' indices in this cycle's order
+    int m_slot = 0;           // into m_order
     int m_identityIndex = -1;
     Step m_step = Step::Measurement;
     QElapsedTimer m_cycleClock;

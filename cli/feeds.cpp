@@ -194,4 +194,13 @@ void Feeds::finish(const std::function<void()> &done)
     done();
 }
 
+bool Feeds::allDelivered() const
+{
+#ifdef QUORVEL_HAVE_MQTT
+    if (m_mqtt)
+        return m_mqtt->waiting() == 0 && m_mqtt->dropped() == 0;
+#endif
+    return true;
+}
+
 } // namespace cli

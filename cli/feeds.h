@@ -56,6 +56,8 @@ public:
     void deliver(const feed::Reading &reading);
     // What waits for the broker gets a few seconds to go; then `done`.
     void finish(const std::function<void()> &done);
+    // After finish(): whether every reading reached the broker (none left waiting, none dropped).
+    bool allDelivered() const;
 
 private:
     FeedOptions m_options;

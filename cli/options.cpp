@@ -688,7 +688,8 @@ Commands:
                        under way); a row per module per cycle, "no reply" or "offline"
                        included. A module silent three times in a row is offline and asked
                        again after 2, 4, 8 ... cycles, at most a minute apart. Exit status 0
-                       only when every poll of every module was answered
+                       only when every poll of every module was answered and, with
+                       --mqtt, every reading reached the broker
         [--limit NAME=VALUE] [--format influx] [--mqtt URL [--ca-file FILE]
         [--mqtt-user NAME [--mqtt-password-file FILE]] [--mqtt-prefix PREFIX]
         [--ha-discovery] [--mqtt-queue N]]

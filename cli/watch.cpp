@@ -83,7 +83,9 @@ public:
             m_output.message(m_link.lostMessage());
             return exitPort;
         }
-        return m_allAnswered ? exitDone : exitFailed;
+        // Readings that never reached the broker are a failure as much as a module that did not
+        // answer: a script must not take them for delivered.
+        return m_allAnswered && m_feeds.allDelivered() ? exitDone : exitFailed;
     }
 
 private:

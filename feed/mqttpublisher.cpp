@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 Q_LOGGING_CATEGORY(lcMqtt, "quorvel.mqtt", QtWarningMsg)
 
@@ -25,6 +26,9 @@ constexpr auto reconnectDelayMax = 60s;
 constexpr int window = 20;
 const QByteArray online = QByteArrayLiteral("online");
 const QByteArray offline = QByteArrayLiteral("offline");
+const QString untrusted = QStringLiteral(
+    "MQTT broker %1:%2 not trusted (%3): is --ca-file the CA that signed its certificate? "
+    "Trying again");
 
 QString libraryError(int rc)
 {
@@ -65,6 +69,7 @@ bool MqttPublisher::start(QString *error)
     mosquitto_connect_callback_set(m_client, &MqttPublisher::onConnect);
     mosquitto_disconnect_callback_set(m_client, &MqttPublisher::onDisconnect);
     mosquitto_publish_callback_set(m_client, &MqttPublisher::onPublish);
+    mosquitto_log_callback_set(m_client, &MqttPublisher::onLog);
     mosquitto_reconnect_delay_set(m_client, unsigned(reconnectDelayMin.count()),
                                   unsigned(reconnectDelayMax.count()), true);
 
@@ -106,14 +111,64 @@ void MqttPublisher::connectFirst()
             emit notice(QStringLiteral("MQTT: %1").arg(libraryError(started)));
         return;
     }
-    const QString reason =
-        rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(strerror(errno)) : libraryError(rc);
-    noticeOnce(QStringLiteral("MQTT broker %1:%2 not reached (%3); trying again"), reason);
+    const QString tlsError = takeTlsError();
+    if (rc == MOSQ_ERR_TLS && !tlsError.isEmpty())
+        noticeOnce(untrusted, tlsError);
+    else
+        noticeOnce(QStringLiteral("MQTT broker %1:%2 not reached (%3); trying again"),
+                   rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(strerror(errno))
+                                        : libraryError(rc));
+    retryLater();
+}
+
+void MqttPublisher::retryLater()
+{
     // The library's own back-off, which takes over once connected: 1, 4, 9 … s, at most a minute.
     ++m_connectAttempts;
     const auto delay = std::min<std::chrono::milliseconds>(
         reconnectDelayMin * std::min(m_connectAttempts * m_connectAttempts, 60), reconnectDelayMax);
     m_connectRetry.start(delay);
+}
+
+void MqttPublisher::onLog(mosquitto *, void *self, int level, const char *text)
+{
+    // A handshake refused in the library's thread ends that thread without a callback (its loop
+    // gives up on a TLS error); the log is the only word of it, and of OpenSSL's reason.
+    static const char prefix[] = "OpenSSL Error";
+    if (level != MOSQ_LOG_ERR || std::strncmp(text, prefix, sizeof prefix - 1) != 0)
+        return;
+    auto *publisher = static_cast<MqttPublisher *>(self);
+    {
+        // "OpenSSL Error[0]: error:0A000086:SSL routines::certificate verify failed"
+        const QString reason = QString::fromUtf8(text).section(QLatin1Char(':'), -1).trimmed();
+        QMutexLocker lock(&publisher->m_tlsErrorLock);
+        publisher->m_tlsError = reason;
+    }
+    QMetaObject::invokeMethod(
+        publisher, [publisher] { publisher->handshakeFailed(); }, Qt::QueuedConnection);
+}
+
+QString MqttPublisher::takeTlsError()
+{
+    QMutexLocker lock(&m_tlsErrorLock);
+    return std::exchange(m_tlsError, QString());
+}
+
+void MqttPublisher::handshakeFailed()
+{
+    // Refused within connectFirst() itself, which has said so; or in the library's thread,
+    // which has ended: its reconnecting becomes ours.
+    if (m_connected || !m_threadRunning || m_finishing)
+        return;
+    // Not cancelled: the thread may still hold the library's locks on its way out. Disconnected,
+    // it ends by itself if it was going to reconnect instead.
+    mosquitto_disconnect(m_client);
+    mosquitto_loop_stop(m_client, false);
+    m_threadRunning = false;
+    const QString tlsError = takeTlsError();
+    if (!tlsError.isEmpty())
+        noticeOnce(untrusted, tlsError);
+    retryLater();
 }
 
 void MqttPublisher::publish(const Reading &reading)
@@ -270,19 +325,17 @@ void MqttPublisher::close()
 {
     m_patience.stop();
     m_connectRetry.stop();
-    if (!m_client || !m_threadRunning) {
-        emit finished();
-        return;
-    }
     if (waiting() > 0)
         emit notice(QStringLiteral("%1 readings not delivered to the MQTT broker").arg(waiting()));
-    // A clean disconnect keeps the will from being sent, so say it ourselves.
-    if (m_connected)
-        send({m_topics.bridgeAvailability(), offline, true});
-    mosquitto_disconnect(m_client);
-    mosquitto_loop_stop(m_client, !m_connected);
-    m_threadRunning = false;
-    m_connected = false;
+    if (m_client && m_threadRunning) {
+        // A clean disconnect keeps the will from being sent, so say it ourselves.
+        if (m_connected)
+            send({m_topics.bridgeAvailability(), offline, true});
+        mosquitto_disconnect(m_client);
+        mosquitto_loop_stop(m_client, !m_connected);
+        m_threadRunning = false;
+        m_connected = false;
+    }
     emit finished();
 }
 

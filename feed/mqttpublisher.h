@@ -3,6 +3,7 @@
 #include "feed/mqttsettings.h"
 
 #include <QHash>
+#include <QMutex>
 #include <QObject>
 #include <QSet>
 #include <QTimer>
@@ -51,8 +52,12 @@ private:
     static void onConnect(mosquitto *, void *self, int rc);
     static void onDisconnect(mosquitto *, void *self, int rc);
     static void onPublish(mosquitto *, void *self, int mid);
+    static void onLog(mosquitto *, void *self, int level, const char *text);
 
     void connectFirst();
+    void retryLater();
+    void handshakeFailed();
+    QString takeTlsError();
     void connected(int rc);
     void noticeOnce(const QString &text, const QString &reason);
     void disconnected(int rc);
@@ -78,6 +83,10 @@ private:
     QTimer m_patience;
     QTimer m_connectRetry;
     int m_connectAttempts = 0;
+    // OpenSSL's reason for the last refused handshake, which the library only logs; written by
+    // its thread.
+    QMutex m_tlsErrorLock;
+    QString m_tlsError;
 };
 
 } // namespace feed

@@ -11,7 +11,7 @@ PACKAGE_PACKAGES="dpkg-dev file lintian appstream desktop-file-utils"
 # build Qt from Debian's sources, and Wine with a display and xdotool for its tests.
 WINDOWS_PACKAGES="cmake ninja-build ccache g++ make perl python3 qttools5-dev-tools dpkg-dev g++-mingw-w64-x86-64-posix mingw-w64-tools nsis zip unzip wine wine64 xvfb xauth xdotool imagemagick"
 # Peers of the cross-checks, the MQTT broker, the virtual display and the fuzzing compiler.
-TEST_PACKAGES="mbpoll python3-pymodbus python3-serial-asyncio socat xvfb xauth x11-utils clang libclang-rt-14-dev libbenchmark-dev mosquitto mosquitto-clients"
+TEST_PACKAGES="mbpoll python3-pymodbus python3-serial-asyncio socat xvfb xauth x11-utils clang libclang-rt-14-dev libbenchmark-dev mosquitto mosquitto-clients openssl"
 
 # Installs whatever of the named Debian packages is missing (needs root or sudo).
 ensure_packages() {

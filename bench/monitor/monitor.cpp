@@ -11,8 +11,12 @@
 //   bench_monitor poll --port PATH [--seconds S]
 //       1 Hz polling against quorvel-modsim on PATH with the monitor window open on the trend:
 //       processor time of this process.
+//   bench_monitor bus --port PATH [--seconds S]
+//       The Bus tab polling the 32 modules of quorvel-modsim on PATH at 9600 bit/s, the monitor
+//       window on the trend: processor time and resident memory of this process.
 #include "monitor/monitor.h"
 #include "app/widget.h"
+#include "busview/buspanel.h"
 #include "measure.h"
 #include "modalwatcher.h"
 #include "monitor/chartplugin.h"
@@ -29,7 +33,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QtTest>
 
 #include <qcustomplot.h>
@@ -256,6 +262,79 @@ int poll(const QStringList &args)
     return 0;
 }
 
+int busPoll(const QStringList &args)
+{
+    const QString port = option(args, QStringLiteral("--port"));
+    const int seconds = option(args, QStringLiteral("--seconds"), QStringLiteral("60")).toInt();
+    if (port.isEmpty() || seconds <= 0)
+        fail(QStringLiteral("bus needs --port PATH and a positive --seconds"));
+    Widget window;
+    auto *attached = new monitor::Monitor(&window);
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        fail(QStringLiteral("the window was not shown"));
+    {
+        // The bus is polled on the main window's port, at its speed.
+        testsupport::ModalWatcher watcher;
+        watcher.setDialogHandler(testsupport::acceptLinkDialog(port, QStringLiteral("9600")));
+        QSignalSpy opened(&window, &Widget::portOpened);
+        QTest::mouseClick(window.findChild<QWidget *>(QStringLiteral("pushButtonLink")),
+                          Qt::LeftButton);
+        if (!QTest::qWaitFor([&] { return !opened.isEmpty(); }, linkTimeoutMs))
+            fail(QStringLiteral("the link to %1 did not open").arg(port));
+    }
+    attached->showWindow();
+    busview::BusPanel *panel = nullptr;
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        if (!panel)
+            panel = top->findChild<busview::BusPanel *>();
+    }
+    if (!panel)
+        fail(QStringLiteral("no Bus tab"));
+    panel->findChild<QLineEdit *>(QStringLiteral("lineEditBusAddresses"))
+        ->setText(QStringLiteral("1-32"));
+    // The take-over question, answered from the event loop its box runs.
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [] {
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            auto *box = qobject_cast<QMessageBox *>(top);
+            if (box && box->isVisible() && box->button(QMessageBox::Yes))
+                box->button(QMessageBox::Yes)->click();
+        }
+    });
+    answer.start(10);
+    QTest::mouseClick(panel->findChild<QWidget *>(QStringLiteral("pushButtonBusPoll")),
+                      Qt::LeftButton);
+    answer.stop();
+    QWidget *monitorWindow = panel->window();
+    auto *tabs = monitorWindow->findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+    QWidget *trend = monitorWindow->findChild<QWidget *>(QStringLiteral("tabTrend"));
+    if (!tabs || !trend)
+        fail(QStringLiteral("no Trend tab"));
+    tabs->setCurrentWidget(trend);
+    runEventLoop(5000); // the first cycles drawn before the meter starts
+
+    const auto answered = [&] {
+        qint64 sum = 0;
+        for (const bus::ModuleStatus &m : panel->poller().modules())
+            sum += m.answered;
+        return sum;
+    };
+    const qint64 answeredBefore = answered();
+    const long rssBefore = residentKb();
+    QElapsedTimer wall;
+    wall.start();
+    const double cpuStart = cpuSeconds();
+    runEventLoop(seconds * 1000);
+    const double cpu = cpuSeconds() - cpuStart;
+    print("seconds", double(wall.elapsed()) / 1000.0);
+    print("polls_answered", double(answered() - answeredBefore));
+    print("cpu_percent", 100.0 * cpu / (double(wall.elapsed()) / 1000.0));
+    print("rss_start_kb", double(rssBefore));
+    print("rss_end_kb", double(residentKb()));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -273,7 +352,9 @@ int main(int argc, char *argv[])
         return log(args);
     if (mode == QLatin1String("poll"))
         return poll(args);
-    std::fputs("usage: bench_monitor redraw|memory|log|poll [options]; see the source's head\n",
+    if (mode == QLatin1String("bus"))
+        return busPoll(args);
+    std::fputs("usage: bench_monitor redraw|memory|log|poll|bus [options]; see the source's head\n",
                stderr);
     return 2;
 }

@@ -1,4 +1,5 @@
 // quorvel-cli run as a script runs it, against the simulated module on a pseudo-terminal.
+#include "processrun.h"
 #include "simulatedmodule.h"
 
 #include "protocol/frames.h"
@@ -17,10 +18,11 @@
 #include <functional>
 #include <memory>
 
+using testsupport::ProcessRun;
+
 namespace {
 
 // Bounds for a loaded machine; none of them is a speed target.
-constexpr int runTimeoutMs = 60000;
 constexpr int replyTimeoutMs = 5000;
 constexpr int lineSettleMs = 300;
 // Waits long enough that the in-process module's event loop may lag without a reply being late.
@@ -31,13 +33,6 @@ enum class Sink {
     Pipe,   // read by the test
     Full,   // /dev/full: every write fails with "no space left"
     Closed, // a pipe whose reader takes one byte and goes, as "| head -c1" does
-};
-
-struct Run
-{
-    int exit = -1; // -1: did not end in time
-    QByteArray out;
-    QByteArray err;
 };
 
 } // namespace
@@ -66,8 +61,8 @@ private slots:
     void csvIsTheMonitorsFormat();
 
 private:
-    Run cli(QStringList args, const std::function<void(const QByteArray &)> &onOutput = {},
-            Sink sink = Sink::Pipe);
+    ProcessRun cli(QStringList args, const std::function<void(const QByteArray &)> &onOutput = {},
+                   Sink sink = Sink::Pipe);
     protocol::Reply ask(QSerialPort &port, const QByteArray &request);
 
     QTemporaryDir m_dir;
@@ -96,8 +91,8 @@ void TestCli::cleanup()
     m_sim.reset();
 }
 
-Run TestCli::cli(QStringList args, const std::function<void(const QByteArray &)> &onOutput,
-                 Sink sink)
+ProcessRun TestCli::cli(QStringList args, const std::function<void(const QByteArray &)> &onOutput,
+                        Sink sink)
 {
     if (!args.contains(QLatin1String("--margin")))
         args.prepend(QStringLiteral("--margin=") + patientMargin);
@@ -105,33 +100,13 @@ Run TestCli::cli(QStringList args, const std::function<void(const QByteArray &)>
     QProcess reader;
     if (sink == Sink::Full)
         process.setStandardOutputFile(QStringLiteral("/dev/full"));
-    if (sink == Sink::Closed)
+    if (sink == Sink::Closed) {
         process.setStandardOutputProcess(&reader);
-    process.start(QStringLiteral(QUORVEL_CLI_PROGRAM),
-                  QStringList{QStringLiteral("-p"), m_sim->portName()} + args);
-    if (sink == Sink::Closed)
         reader.start(QStringLiteral("head"), {QStringLiteral("-c1")});
-    Run run;
-    // A real event loop, so that the module in this process answers at once.
-    QEventLoop loop;
-    connect(&process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &loop,
-            &QEventLoop::quit);
-    connect(&process, &QProcess::readyReadStandardOutput, &loop, [&] {
-        run.out += process.readAllStandardOutput();
-        if (onOutput)
-            onOutput(run.out);
-    });
-    QTimer::singleShot(runTimeoutMs, &loop, &QEventLoop::quit);
-    loop.exec();
-    if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished();
-        return run;
     }
-    run.out += process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    run.exit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return run;
+    return testsupport::runToEnd(process, QStringLiteral(QUORVEL_CLI_PROGRAM),
+                                 QStringList{QStringLiteral("-p"), m_sim->portName()} + args,
+                                 onOutput);
 }
 
 protocol::Reply TestCli::ask(QSerialPort &port, const QByteArray &request)
@@ -169,7 +144,7 @@ void TestCli::probe()
     if (speed)
         m_sim->module().setLineSpeed(speed);
     m_sim->module().setAddress(quint8(address));
-    const Run run = cli(args);
+    const ProcessRun run = cli(args);
     QCOMPARE(run.exit, 0);
     QCOMPARE(run.out, (speed ? QStringLiteral("speed %1 address %2\n").arg(speed)
                              : QStringLiteral("address %2\n"))
@@ -186,7 +161,7 @@ void TestCli::provisionThenReadBackAsTheWindow()
                            "--start",  start,          "--interval", "2min"};
     // Again on the provisioned module: found at its new speed, the same outcome.
     for (int round = 0; round < 2; ++round) {
-        const Run run = cli(args);
+        const ProcessRun run = cli(args);
         QVERIFY2(run.exit == 0, run.err.constData());
         const QJsonObject report = QJsonDocument::fromJson(run.out).object();
         for (const char *key : {"set_serial", "record", "set_address", "set_baud", "status"})
@@ -257,7 +232,7 @@ void TestCli::scan()
         station.silent = lateMs.at(i) < 0;
         station.lateMs = qMax(0, lateMs.at(i));
     }
-    const Run run = cli({"-b", "9600", "--json", "scan", "--addresses", "1-12"});
+    const ProcessRun run = cli({"-b", "9600", "--json", "scan", "--addresses", "1-12"});
     QCOMPARE(run.exit, exit);
     QStringList reported;
     for (const QByteArray &line : run.out.split('\n')) {
@@ -270,7 +245,7 @@ void TestCli::scan()
     reported.sort();
     QCOMPARE(reported, found);
 
-    const Run probe = cli({"probe"});
+    const ProcessRun probe = cli({"probe"});
     QCOMPARE(probe.exit, probed.isEmpty() ? 1 : 0);
     QCOMPARE(probe.out, probed);
     if (probed.isEmpty())
@@ -413,7 +388,7 @@ void TestCli::reports()
         m_sim->addModule(modsim::Module(quint32(i))).module.setAddress(quint8(addresses.at(i)));
     m_sim->faults().forgetWrites = forgetful;
 
-    const Run run = cli(args);
+    const ProcessRun run = cli(args);
     QVERIFY2(run.exit == exit, run.err.constData());
     if (!message.isEmpty())
         QVERIFY2(run.err.contains(message), run.err.constData());
@@ -443,7 +418,7 @@ void TestCli::unwritableOutputFails_data()
 void TestCli::unwritableOutputFails()
 {
     QFETCH(int, sink);
-    const Run run =
+    const ProcessRun run =
         cli({"-b", "9600", "-a", "1", "read", "-n", "3", "-i", "0.5", "--csv"}, {}, Sink(sink));
     QCOMPARE(run.exit, 4);
     QVERIFY2(run.err.contains("cannot write the results to standard output"), run.err.constData());
@@ -482,7 +457,7 @@ void TestCli::usageErrorSendsNothing_data()
 void TestCli::usageErrorSendsNothing()
 {
     QFETCH(QStringList, args);
-    const Run run = cli(args);
+    const ProcessRun run = cli(args);
     QCOMPARE(run.exit, 2);
     QVERIFY(run.out.isEmpty());
     QVERIFY2(run.err.startsWith("quorvel-cli: ") && run.err.contains("--help"),
@@ -514,12 +489,13 @@ void TestCli::portVanishingEndsWithThree()
     if (before)
         m_sim->vanish();
     bool vanished = before;
-    const Run run = cli(QStringList{"-b", "9600", "-a", "1"} + command, [&](const QByteArray &out) {
-        if (!vanished && out.contains('\n')) {
-            vanished = true;
-            m_sim->vanish();
-        }
-    });
+    const ProcessRun run =
+        cli(QStringList{"-b", "9600", "-a", "1"} + command, [&](const QByteArray &out) {
+            if (!vanished && out.contains('\n')) {
+                vanished = true;
+                m_sim->vanish();
+            }
+        });
     QVERIFY(vanished);
     QCOMPARE(run.exit, 3);
     QVERIFY2(run.err.contains(message), run.err.constData());
@@ -540,7 +516,7 @@ void TestCli::csvIsTheMonitorsFormat()
     QFETCH(int, exit);
     QFETCH(QByteArray, row);
     m_sim->faults().silent = silent;
-    const Run run = cli({"-b", "9600", "-a", "1", "read", "-n", "3", "-i", "0.2", "--csv"});
+    const ProcessRun run = cli({"-b", "9600", "-a", "1", "read", "-n", "3", "-i", "0.2", "--csv"});
     QCOMPARE(run.exit, exit);
 
     QProcess python;
@@ -552,7 +528,7 @@ void TestCli::csvIsTheMonitorsFormat()
                                  "for r in rows: print(r['status'] + ';' + r['temperature_C'])")});
     python.write(run.out);
     python.closeWriteChannel();
-    QVERIFY(python.waitForFinished(runTimeoutMs));
+    QVERIFY(python.waitForFinished(replyTimeoutMs));
     QCOMPARE(python.readAllStandardOutput(), samples::csv::header() + row.repeated(3));
 }
 

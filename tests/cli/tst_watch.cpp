@@ -1,4 +1,5 @@
 // quorvel-cli watch as a script runs it, against the simulated bus on a pseudo-terminal.
+#include "processrun.h"
 #include "simulatedmodule.h"
 
 #include <QHostAddress>
@@ -11,19 +12,7 @@
 #include <csignal>
 #include <memory>
 
-namespace {
-
-// Bounds for a loaded machine; none of them is a speed target.
-constexpr int runTimeoutMs = 60000;
-
-struct Run
-{
-    int exit = -1; // -1: did not end in time
-    QByteArray out;
-    QByteArray err;
-};
-
-} // namespace
+using testsupport::ProcessRun;
 
 class TestWatch : public QObject
 {
@@ -37,7 +26,7 @@ private slots:
     void interruptEndsAfterTheSlot();
 
 private:
-    Run watch(const QStringList &args, bool interruptAfterFirstRow = false);
+    ProcessRun watch(const QStringList &args, bool interruptAfterFirstRow = false);
 
     QTemporaryDir m_dir;
     std::unique_ptr<modsim::SimulatedModule> m_sim;
@@ -66,38 +55,22 @@ void TestWatch::cleanup()
     m_sim.reset();
 }
 
-Run TestWatch::watch(const QStringList &args, bool interruptAfterFirstRow)
+ProcessRun TestWatch::watch(const QStringList &args, bool interruptAfterFirstRow)
 {
     QProcess process;
-    process.start(QStringLiteral(QUORVEL_CLI_PROGRAM),
-                  QStringList{QStringLiteral("-p"), m_sim->portName(), QStringLiteral("-b"),
-                              QStringLiteral("9600"), QStringLiteral("--margin=300")} +
-                      args);
-    Run run;
-    // A real event loop, so that the modules in this process answer at once.
-    QEventLoop loop;
-    connect(&process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &loop,
-            &QEventLoop::quit);
     bool interrupted = false;
-    connect(&process, &QProcess::readyReadStandardOutput, &loop, [&] {
-        run.out += process.readAllStandardOutput();
-        // The header, then module 1's row: module 3's slot is under way.
-        if (interruptAfterFirstRow && !interrupted && run.out.count('\n') >= 2) {
-            interrupted = true;
-            ::kill(pid_t(process.processId()), SIGINT);
-        }
-    });
-    QTimer::singleShot(runTimeoutMs, &loop, &QEventLoop::quit);
-    loop.exec();
-    if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.out += process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    run.exit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return run;
+    return testsupport::runToEnd(
+        process, QStringLiteral(QUORVEL_CLI_PROGRAM),
+        QStringList{QStringLiteral("-p"), m_sim->portName(), QStringLiteral("-b"),
+                    QStringLiteral("9600"), QStringLiteral("--margin=300")} +
+            args,
+        [&](const QByteArray &out) {
+            // The header, then module 1's row: module 3's slot is under way.
+            if (interruptAfterFirstRow && !interrupted && out.count('\n') >= 2) {
+                interrupted = true;
+                ::kill(pid_t(process.processId()), SIGINT);
+            }
+        });
 }
 
 void TestWatch::rows_data()
@@ -124,9 +97,10 @@ void TestWatch::rows()
     third.setAddress(5);
     m_sim->addModule(third).silent = thirdSilent;
 
-    const Run run = watch({QStringLiteral("-a"), QStringLiteral("1,3,5"), QStringLiteral("--json"),
-                           QStringLiteral("watch"), QStringLiteral("-n"), QString::number(cycles),
-                           QStringLiteral("--period"), QStringLiteral("0.1")});
+    const ProcessRun run =
+        watch({QStringLiteral("-a"), QStringLiteral("1,3,5"), QStringLiteral("--json"),
+               QStringLiteral("watch"), QStringLiteral("-n"), QString::number(cycles),
+               QStringLiteral("--period"), QStringLiteral("0.1")});
     QCOMPARE(run.exit, exit);
     QMap<int, QStringList> statuses;
     const QList<QByteArray> lines = run.out.trimmed().split('\n');
@@ -150,9 +124,9 @@ void TestWatch::rows()
 void TestWatch::interruptEndsAfterTheSlot()
 {
     m_sim->station(1).lateMs = 150;
-    const Run run = watch({QStringLiteral("-a"), QStringLiteral("1,3"), QStringLiteral("watch"),
-                           QStringLiteral("--csv")},
-                          true);
+    const ProcessRun run = watch({QStringLiteral("-a"), QStringLiteral("1,3"),
+                                  QStringLiteral("watch"), QStringLiteral("--csv")},
+                                 true);
     // Every module answered: Ctrl-C is how a watch ends, not a failure.
     QCOMPARE(run.exit, 0);
     const QList<QByteArray> lines = run.out.split('\n');
