@@ -25,7 +25,9 @@ BusPanel::BusPanel(QWidget *parent)
     ui->progressBarBusScan->hide();
     ui->pushButtonBusCancel->hide();
     ui->tableBus->setModel(m_model);
-    ui->tableBus->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Sized to the contents once a cycle, while shown (showState): sized on every change, the
+    // table measured the text of all its cells at each reply, hidden or not.
+    ui->tableBus->horizontalHeader()->setStretchLastSection(true);
     ui->tableBus->verticalHeader()->hide();
 
     connect(ui->pushButtonBusPoll, &QPushButton::clicked, this, &BusPanel::togglePoll);
@@ -42,7 +44,7 @@ BusPanel::BusPanel(QWidget *parent)
 
     connect(&m_poller, &bus::Poller::polled, this,
             [this](int, const samples::Sample &sample) { onPolled(sample); });
-    connect(&m_poller, &bus::Poller::moduleChanged, m_model, &BusTableModel::refresh);
+    connect(&m_poller, &bus::Poller::moduleChanged, m_model, &BusTableModel::refreshModule);
     connect(&m_poller, &bus::Poller::cycleFinished, this, &BusPanel::showState);
     connect(&m_poller, &bus::Poller::stopped, this, &BusPanel::onStopped);
     connect(&m_scanner, &bus::Scanner::found, this, &BusPanel::onScanHit);
@@ -229,6 +231,8 @@ void BusPanel::onScanFinished(bus::Scanner::End end)
 
 void BusPanel::showState()
 {
+    if (ui->tableBus->isVisible())
+        ui->tableBus->resizeColumnsToContents();
     if (!m_poller.isPolling()) {
         ui->labelBusState->setText(tr("Not polling."));
         return;

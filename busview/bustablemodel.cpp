@@ -308,7 +308,25 @@ void BusTableModel::reset()
     refresh();
 }
 
+void BusTableModel::refreshModule(int row)
+{
+    const std::optional<double> temperatureMedian = m_temperatureMedian;
+    const std::optional<double> humidityMedian = m_humidityMedian;
+    updateMedians();
+    if (m_temperatureMedian != temperatureMedian || m_humidityMedian != humidityMedian) {
+        emit dataChanged(index(0, Temperature), index(rowCount() - 1, Humidity));
+    }
+    emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+}
+
 void BusTableModel::refresh()
+{
+    updateMedians();
+    if (rowCount() > 0)
+        emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));
+}
+
+void BusTableModel::updateMedians()
 {
     std::vector<double> temperatures;
     std::vector<double> humidities;
@@ -320,8 +338,6 @@ void BusTableModel::refresh()
     }
     m_temperatureMedian = median(temperatures);
     m_humidityMedian = median(humidities);
-    if (rowCount() > 0)
-        emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));
 }
 
 } // namespace busview

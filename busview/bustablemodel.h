@@ -61,8 +61,11 @@ public:
     void reset();
     // New values: the medians move, so every row may change its marks.
     void refresh();
+    // One module's row; the others' marks too when the medians moved.
+    void refreshModule(int row);
 
 private:
+    void updateMedians();
     std::optional<double> valueOf(const bus::ModuleStatus &module, Column column) const;
     // The difference from the median of the online modules; nothing for a module offline or
     // without a value.

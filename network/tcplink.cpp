@@ -7,17 +7,26 @@
 
 TcpLink::TcpLink(QObject *parent)
     : QObject(parent), m_socket(new QTcpSocket(this)), m_deadline(new QTimer(this)),
-      m_retry(new QTimer(this))
+      m_retry(new QTimer(this)), m_settle(new QTimer(this))
 {
     m_deadline->setSingleShot(true);
     m_deadline->setInterval(connectTimeout);
     m_retry->setInterval(retryPeriod);
+    m_settle->setSingleShot(true);
+    m_settle->setInterval(settleTime);
     connect(m_deadline, &QTimer::timeout, this, [this] {
+        if (m_turnedAway) {
+            giveUp(tr("%1 closes each connection at once: another program may be connected to "
+                      "the converter.")
+                       .arg(endpoint()));
+            return;
+        }
         giveUp(tr("%1 did not answer within %2 s: check the address, the network and that "
                   "the converter is switched on.")
                    .arg(endpoint())
                    .arg(connectTimeout.count() / 1000));
     });
+    connect(m_settle, &QTimer::timeout, this, &TcpLink::onSettled);
     connect(m_retry, &QTimer::timeout, this, &TcpLink::connectNow);
     connect(m_socket, &QTcpSocket::connected, this, &TcpLink::onConnected);
     connect(m_socket, &QTcpSocket::readyRead, this, &TcpLink::readyRead);
@@ -48,6 +57,8 @@ void TcpLink::close()
     m_reporting = false;
     m_retry->stop();
     m_deadline->stop();
+    m_settle->stop();
+    m_turnedAway = false;
     m_connected = false;
     m_socket->abort();
 }
@@ -74,19 +85,27 @@ void TcpLink::connectNow()
     ++m_attempt;
     m_reporting = false;
     qCDebug(lcWire) << "connecting to" << endpoint();
-    m_deadline->start();
+    // The attempts after a turn-away share the first one's deadline.
+    if (!m_turnedAway || !m_deadline->isActive())
+        m_deadline->start();
     m_socket->connectToHost(m_name.host, m_name.port);
 }
 
 void TcpLink::onConnected()
 {
-    m_deadline->stop();
-    m_connected = true;
     // A request is a handful of bytes: out at once, not held back to fill a segment.
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     // A converter that vanishes without a reset is found by the reply deadlines; keep-alive
     // only spares an idle link from a router that forgets it.
     m_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    m_settle->start();
+}
+
+void TcpLink::onSettled()
+{
+    m_deadline->stop();
+    m_turnedAway = false;
+    m_connected = true;
     qCDebug(lcWire) << "connected to" << endpoint();
     if (m_retry->isActive()) {
         m_retry->stop();
@@ -100,6 +119,19 @@ void TcpLink::onError(QAbstractSocket::SocketError error)
 {
     if (m_reporting)
         return;
+    if (m_settle->isActive()) {
+        m_settle->stop();
+        m_turnedAway = true;
+        qCDebug(lcWire) << endpoint() << "closed the connection at once; asking again";
+        // From the event loop: the socket is still inside its own signal.
+        QTimer::singleShot(turnAwayRetry, this, [this, attempt = m_attempt] {
+            if (attempt != m_attempt || !m_deadline->isActive())
+                return;
+            m_socket->abort();
+            connectNow();
+        });
+        return;
+    }
     m_reporting = true;
     m_deadline->stop();
     const bool wasConnected = m_connected;

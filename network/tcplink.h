@@ -24,6 +24,11 @@ public:
     static constexpr std::chrono::milliseconds connectTimeout{3000};
     // Between the silent attempts of reopenWhenBack().
     static constexpr std::chrono::milliseconds retryPeriod{2000};
+    // A converter that serves one client accepts a second and closes it at once: a connection
+    // counts as made when it has stayed up this long, and one closed sooner is asked again after
+    // turnAwayRetry, within connectTimeout (its first client may be on its way out).
+    static constexpr std::chrono::milliseconds settleTime{150};
+    static constexpr std::chrono::milliseconds turnAwayRetry{100};
 
     explicit TcpLink(QObject *parent = nullptr);
 
@@ -50,6 +55,7 @@ signals:
 private:
     void connectNow();
     void onConnected();
+    void onSettled();
     void onError(QAbstractSocket::SocketError error);
     void giveUp(const QString &reason);
     void report(const QString &reason, bool wasConnected);
@@ -58,8 +64,10 @@ private:
     QTcpSocket *m_socket = nullptr;
     QTimer *m_deadline = nullptr;
     QTimer *m_retry = nullptr;
+    QTimer *m_settle = nullptr;
     protocol::PortName m_name;
     bool m_connected = false;
-    bool m_reporting = false; // one report an attempt, however many errors the socket raises
-    quint64 m_attempt = 0;    // a report still queued for an attempt since closed is dropped
+    bool m_turnedAway = false; // closed at once since the last connection that stayed up
+    bool m_reporting = false;  // one report an attempt, however many errors the socket raises
+    quint64 m_attempt = 0;     // a report still queued for an attempt since closed is dropped
 };

@@ -1036,6 +1036,10 @@ Logging has stopped. The samples of this run are still kept and can be saved wit
 <context>
     <name>TcpLink</name>
     <message>
+        <source>%1 closes each connection at once: another program may be connected to the converter.</source>
+        <translation>%1 每次都立即关闭连接：可能有其他程序已连接到该转换器。</translation>
+    </message>
+    <message>
         <source>%1 did not answer within %2 s: check the address, the network and that the converter is switched on.</source>
         <translation>%1 在 %2 秒内没有响应：请检查地址、网络以及转换器是否通电。</translation>
     </message>

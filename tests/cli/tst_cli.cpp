@@ -3,6 +3,7 @@
 #include "simulatedmodule.h"
 
 #include "protocol/frames.h"
+#include "protocol/portname.h"
 #include "protocol/receivebuffer.h"
 #include "samples/csv.h"
 
@@ -12,6 +13,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSerialPort>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -470,25 +472,34 @@ void TestCli::usageErrorSendsNothing()
 void TestCli::portVanishingEndsWithThree_data()
 {
     QTest::addColumn<QStringList>("command");
-    QTest::addColumn<bool>("before"); // gone before the command starts, else after its first row
+    QTest::addColumn<QString>("when"); // gone "before" the command starts, or "after" its first
+                                       // row; or "occupied" by another client all along
     QTest::addColumn<QByteArray>("message");
     const QStringList read{"read", "-n", "0", "-i", "0.2"};
-    QTest::newRow("mid read") << read << false << QByteArray("lost the port");
+    QTest::newRow("mid read") << read << "after" << QByteArray("lost the port");
     QTest::newRow("tcp: dropped mid read")
-        << read << false << QByteArray("lost the connection: 127.0.0.1:");
-    QTest::newRow("tcp: dropped mid watch") << QStringList{"watch", "--period", "0.2"} << false
+        << read << "after" << QByteArray("lost the connection: 127.0.0.1:");
+    QTest::newRow("tcp: dropped mid watch") << QStringList{"watch", "--period", "0.2"} << "after"
                                             << QByteArray("lost the connection: 127.0.0.1:");
-    QTest::newRow("tcp: refused") << read << true << QByteArray("refused the connection");
+    QTest::newRow("tcp: refused") << read << "before" << QByteArray("refused the connection");
+    QTest::newRow("tcp: another client connected")
+        << read << "occupied" << QByteArray("closes each connection at once");
 }
 
 void TestCli::portVanishingEndsWithThree()
 {
     QFETCH(QStringList, command);
-    QFETCH(bool, before);
+    QFETCH(QString, when);
     QFETCH(QByteArray, message);
-    if (before)
+    QTcpSocket otherClient;
+    if (when == QLatin1String("occupied")) {
+        const protocol::PortName converter = protocol::parsePortName(m_sim->portName());
+        otherClient.connectToHost(converter.host, converter.port);
+        QVERIFY(otherClient.waitForConnected(5000));
+    }
+    if (when == QLatin1String("before"))
         m_sim->vanish();
-    bool vanished = before;
+    bool vanished = when != QLatin1String("after");
     const ProcessRun run =
         cli(QStringList{"-b", "9600", "-a", "1"} + command, [&](const QByteArray &out) {
             if (!vanished && out.contains('\n')) {
